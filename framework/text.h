@@ -5,6 +5,7 @@
 // count is a plain integer.
 
 #include <cstddef>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,9 @@ public:
     }
     friend bool operator==(const TText& a, std::string_view b) noexcept { return a.view() == b; }
     friend bool operator==(const TText& a, const char* b) noexcept { return a.view() == b; }
+    friend bool operator==(const TText& a, const std::string& b) noexcept { return a.view() == b; }
+
+    friend std::ostream& operator<<(std::ostream& out, const TText& s);
 
 private:
     // Header of one heap block; the characters follow it directly.
