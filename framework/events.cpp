@@ -74,12 +74,6 @@ void FireText(const TQX_Event& event, const TText& s) {
     EventDispatch(event, value);
 }
 
-void ForwardInteger(TData& value, const TQX_Event& event, std::int32_t n) {
-    SetInteger(value, n);
-    value.Kind = dtInteger | ForwardFlag;
-    value.NextEvent = &event;
-}
-
 void ForwardText(TData& value, const TQX_Event& event, const TText& s) {
     SetText(value, s);
     value.Kind = dtString | ForwardFlag;
@@ -94,11 +88,6 @@ void ForwardReal(TData& value, const TQX_Event& event, double r) {
 
 void ForwardValue(TData& value, const TQX_Event& event, const TData& source) {
     if (&value != &source) value = source;
-    value.Kind = static_cast<std::uint8_t>(value.Kind | ForwardFlag);
-    value.NextEvent = &event;
-}
-
-void ForwardSame(TData& value, const TQX_Event& event) {
     value.Kind = static_cast<std::uint8_t>(value.Kind | ForwardFlag);
     value.NextEvent = &event;
 }

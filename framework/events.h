@@ -56,11 +56,20 @@ void FireInteger(const TQX_Event& event, std::int32_t n);
 void FireText(const TQX_Event& event, const TText& s);
 
 // Forwarding: the last act of an event-in method instead of firing itself.
-void ForwardInteger(TData& value, const TQX_Event& event, std::int32_t n);
+// Inline: forwarding is the hot path of every chain.
+inline void ForwardInteger(TData& value, const TQX_Event& event, std::int32_t n) {
+    value.Kind = dtInteger | ForwardFlag;
+    value.IntValue = n;
+    value.NextEvent = &event;
+    value.NextValue = nullptr;
+}
 void ForwardText(TData& value, const TQX_Event& event, const TText& s);
 void ForwardReal(TData& value, const TQX_Event& event, double r);
 void ForwardValue(TData& value, const TQX_Event& event, const TData& source);
-void ForwardSame(TData& value, const TQX_Event& event);
+inline void ForwardSame(TData& value, const TQX_Event& event) {
+    value.Kind = static_cast<std::uint8_t>(value.Kind | ForwardFlag);
+    value.NextEvent = &event;
+}
 
 // Data reads.
 void ReadPoint(const TQX_Event& point, TData& value);
