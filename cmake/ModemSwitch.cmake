@@ -57,3 +57,10 @@ function(modemswitch_test_paths target)
         MODEMSWITCH_SOURCE_DIR="${src}"
         MODEMSWITCH_BINARY_DIR="${bin}")
 endfunction()
+
+# bench/dispatch_bench.cpp and bench/bench_dispatch.cpp both give "dispatch".
+function(modemswitch_short_name out source kind)
+    get_filename_component(name ${source} NAME_WE)
+    string(REGEX REPLACE "^${kind}_|_${kind}$" "" name ${name})
+    set(${out} ${name} PARENT_SCOPE)
+endfunction()
