@@ -1,0 +1,56 @@
+#pragma once
+// Modal message boxes. Texts are Windows-1251 bytes; the platform
+// implementation converts them for display, so Russian reads right
+// whatever the system's own code page is.
+
+#include <cstdint>
+#include <string_view>
+
+// Flags and answers use the Win32 MB_* and ID* values.
+enum : std::uint32_t {
+    mbOk = 0x00000000,
+    mbIconError = 0x00000010,
+    mbIconWarning = 0x00000030,
+    mbIconInformation = 0x00000040,
+};
+enum : int {
+    idOk = 1,
+};
+
+class TMessageBoxService {
+public:
+    virtual ~TMessageBoxService() = default;
+    // Shows the box and returns when it is closed: the button pressed, or 0
+    // when no box could be shown. owner is a window handle or nullptr.
+    virtual int Show(std::string_view text, std::string_view caption, std::uint32_t flags, void* owner) = 0;
+};
+
+// The platform's own service: MessageBoxW on Windows, stderr natively.
+TMessageBoxService& PlatformMessageBox();
+
+namespace msgbox_detail {
+inline TMessageBoxService* current = nullptr;
+inline void* owner = nullptr;
+}  // namespace msgbox_detail
+
+inline TMessageBoxService& CurrentMessageBox() {
+    return msgbox_detail::current ? *msgbox_detail::current : PlatformMessageBox();
+}
+
+// Installs a service (nullptr: the platform's own) and returns the one
+// that was current, so a test can put it back.
+inline TMessageBoxService* SetMessageBox(TMessageBoxService* service) {
+    TMessageBoxService* previous = &CurrentMessageBox();
+    msgbox_detail::current = service;
+    return previous;
+}
+
+// The window that owns the boxes elements show: the application window
+// once the window layer has made one; nullptr until then.
+inline void* MessageOwner() { return msgbox_detail::owner; }
+inline void SetMessageOwner(void* window) { msgbox_detail::owner = window; }
+
+inline int ShowMessage(std::string_view text, std::string_view caption, std::uint32_t flags = mbOk,
+                       void* owner = nullptr) {
+    return CurrentMessageBox().Show(text, caption, flags, owner);
+}
