@@ -1,0 +1,366 @@
+#include "winlib/serial.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_serial.h"
+#include "tests/support/serial_pty.h"
+
+#if !defined(_WIN32)
+#include <pty.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#endif
+
+namespace {
+
+const char* const Definition2400 = "baud=2400 parity=N data=8 stop=1 octs=off";
+
+std::string PortName(std::int32_t n) { return "\\\\.\\Com" + std::to_string(n); }
+
+bool UnderWine() {
+    const char* v = std::getenv("MODEMSWITCH_UNDER_WINE");
+    return v != nullptr && std::string(v) == "1";
+}
+
+TEST(SerialNames, PortNumberComesOnlyFromAWellFormedName) {
+    EXPECT_EQ(SerialPortNumber("\\\\.\\Com6"), 6);
+    EXPECT_EQ(SerialPortNumber("\\\\.\\COM6"), 6);
+    EXPECT_EQ(SerialPortNumber("com12"), 12);
+    EXPECT_EQ(SerialPortNumber("\\\\.\\Com256"), 256);
+    for (const char* bad : {"\\\\.\\Com0", "\\\\.\\Com-1", "\\\\.\\Com+6", "\\\\.\\Com06", "\\\\.\\Com6x",
+                            "\\\\.\\Com", "\\\\.\\Com 6", "\\\\.\\Lpt1", "\\\\?\\Com6", "Com99999999999", ""})
+        EXPECT_EQ(SerialPortNumber(bad), 0) << bad;
+}
+
+TEST(SerialDefinition, TheElementsTextGivesTwentyFourHundredEightNOne) {
+    TSerialSettings s;
+    ASSERT_TRUE(ParseSerialDefinition(Definition2400, s));
+    EXPECT_EQ(s.Baud, 2400);
+    EXPECT_EQ(s.Parity, 'N');
+    EXPECT_EQ(s.DataBits, 8);
+    EXPECT_EQ(s.StopBits, 10);
+    EXPECT_EQ(s.OutCtsFlow, 0);
+}
+
+TEST(SerialDefinition, KeysAndLettersInEitherCaseAndOnlyNamedSettingsChange) {
+    TSerialSettings s;
+    ASSERT_TRUE(ParseSerialDefinition("BAUD=9600 Parity=e  stop=1.5\tOCTS=ON", s));
+    EXPECT_EQ(s.Baud, 9600);
+    EXPECT_EQ(s.Parity, 'E');
+    EXPECT_EQ(s.DataBits, 0);
+    EXPECT_EQ(s.StopBits, 15);
+    EXPECT_EQ(s.OutCtsFlow, 1);
+
+    const std::string letters = "NOEMS";
+    for (char c : letters) {
+        ASSERT_TRUE(ParseSerialDefinition(std::string("parity=") + c, s));
+        EXPECT_EQ(s.Parity, c);
+        EXPECT_EQ(s.Baud, 0);
+        EXPECT_EQ(s.OutCtsFlow, -1);
+    }
+    ASSERT_TRUE(ParseSerialDefinition("data=5 stop=2 baud=300 baud=1200", s));
+    EXPECT_EQ(s.DataBits, 5);
+    EXPECT_EQ(s.StopBits, 20);
+    EXPECT_EQ(s.Baud, 1200);  // the last one counts
+}
+
+TEST(SerialDefinition, AnythingElseIsRefusedAndLeavesTheSettingsAlone) {
+    for (const char* bad :
+         {"", "   ", "baud", "baud=", "=2400", "baud=0", "baud=-2400", "baud=+2400", "baud=2400x", "baud=0240",
+          "baud=99999999999", "parity=X", "parity=NO", "parity=", "data=4", "data=9", "data=88", "stop=0", "stop=3",
+          "stop=1.0", "octs=yes", "xon=on", "baud=2400 parity=N data=8 stop=1 octs=off junk", "baud==2400",
+          "baud=2400,parity=N"}) {
+        TSerialSettings s;
+        s.Baud = 77;
+        EXPECT_FALSE(ParseSerialDefinition(bad, s)) << '"' << bad << '"';
+        EXPECT_EQ(s.Baud, 77) << bad;
+    }
+    TSerialSettings s;
+    EXPECT_FALSE(ParseSerialDefinition(std::string_view("baud=2400\0 parity=N", 19), s));
+}
+
+TEST(SerialCurrentDevice, TheFakeInstallsItselfAndPutsBackWhatWasThere) {
+    TSerialDevice* platform = &PlatformSerialDevice();
+    EXPECT_EQ(&CurrentSerialDevice(), platform);
+    {
+        TFakeSerial outer;
+        EXPECT_EQ(&CurrentSerialDevice(), &outer);
+        {
+            TFakeSerial inner;
+            EXPECT_EQ(&CurrentSerialDevice(), &inner);
+        }
+        EXPECT_EQ(&CurrentSerialDevice(), &outer);
+    }
+    EXPECT_EQ(&CurrentSerialDevice(), platform);
+
+    TFakeSerial fake;
+    TSerialDevice* previous = SetSerialDevice(nullptr);
+    EXPECT_EQ(previous, &fake);
+    EXPECT_EQ(&CurrentSerialDevice(), platform);
+    SetSerialDevice(previous);
+}
+
+// The fake stands in for the port in every scheme test, so it must behave
+// like a port where it matters: exclusive, quiet failures, honest counts.
+TEST(SerialFake, BehavesLikeAnExclusivePort) {
+    TFakeSerial fake;
+    const TPortHandle h = fake.Open(PortName(6));
+    ASSERT_NE(h, InvalidPortHandle);
+    EXPECT_TRUE(fake.IsOpen(6));
+    EXPECT_EQ(fake.Open(PortName(6)), InvalidPortHandle);
+    EXPECT_EQ(fake.Open(PortName(0)), InvalidPortHandle);
+    EXPECT_EQ(fake.Open("nonsense"), InvalidPortHandle);
+    EXPECT_TRUE(fake.Configure(h, Definition2400, 1));
+    EXPECT_FALSE(fake.Configure(h, "baud=2400 parity=Q", 1));
+    EXPECT_EQ(fake.Definition(6), Definition2400);
+    EXPECT_EQ(fake.Timeout(6), 1u);
+
+    std::uint32_t written = 99;
+    EXPECT_TRUE(fake.Write(h, "ATH1\r", 5, written));
+    EXPECT_EQ(written, 5u);
+    fake.Close(h);
+    EXPECT_FALSE(fake.IsOpen(6));
+    EXPECT_FALSE(fake.Write(h, "ATH\r", 4, written));
+    EXPECT_EQ(written, 0u);
+
+    const TPortHandle again = fake.Open(PortName(6));
+    ASSERT_NE(again, InvalidPortHandle);
+    EXPECT_NE(again, h);
+    EXPECT_TRUE(fake.Write(again, "ATH\r", 4, written));
+    EXPECT_EQ(fake.Output(6), "ATH1\rATH\r");
+    fake.Close(again);
+    fake.Close(again);  // twice: recorded, harmless
+
+    ASSERT_EQ(fake.Calls.size(), 13u);
+    EXPECT_EQ(fake.CallsOf(TSerialCall::Open).size(), 5u);
+    const TSerialCall& write = fake.Calls[6];
+    EXPECT_EQ(write.Kind, TSerialCall::Write);
+    EXPECT_EQ(write.Device, PortName(6));
+    EXPECT_EQ(write.Port, 6);
+    EXPECT_EQ(write.Bytes, "ATH1\r");
+    EXPECT_TRUE(write.Ok);
+    EXPECT_FALSE(fake.Calls.back().Ok);
+    EXPECT_EQ(fake.OpenCount(), 0);
+}
+
+TEST(SerialFake, PortsFailAsTheyAreTold) {
+    TFakeSerial fake;
+    fake.SetMissing(3);
+    fake.SetInUse(4);
+    fake.SetConfigureFails(5);
+    fake.SetWriteFails(6);
+    fake.SetWriteLimit(7, 2);
+    EXPECT_EQ(fake.Open(PortName(3)), InvalidPortHandle);
+    EXPECT_EQ(fake.Open(PortName(4)), InvalidPortHandle);
+    const TPortHandle five = fake.Open(PortName(5));
+    EXPECT_FALSE(fake.Configure(five, Definition2400, 1));
+    EXPECT_EQ(fake.Definition(5), "");
+
+    std::uint32_t written = 0;
+    const TPortHandle six = fake.Open(PortName(6));
+    EXPECT_FALSE(fake.Write(six, "ATH1\r", 5, written));
+    EXPECT_EQ(fake.Output(6), "");
+    EXPECT_TRUE(fake.IsOpen(6));
+
+    const TPortHandle seven = fake.Open(PortName(7));
+    EXPECT_TRUE(fake.Write(seven, "ATH1\r", 5, written));
+    EXPECT_EQ(written, 2u);
+    EXPECT_EQ(fake.Output(7), "AT");
+
+    fake.SetMissing(3, false);
+    EXPECT_NE(fake.Open(PortName(3)), InvalidPortHandle);
+}
+
+#if !defined(_WIN32)
+TEST(SerialDevicePath, PortNumberMapsToTheComDirectoryOrTheSerialDevices) {
+    namespace fs = std::filesystem;
+    const char* saved = std::getenv("MODEMSWITCH_COM_DIR");
+    const std::string old = saved ? saved : "";
+    const fs::path dir = fs::temp_directory_path() / ("serial-path-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "plain").put('x');
+
+    unsetenv("MODEMSWITCH_COM_DIR");
+    EXPECT_EQ(SerialDevicePath(6), "/dev/ttyS5");
+    EXPECT_EQ(SerialDevicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(SerialDevicePath(0), "");
+    EXPECT_EQ(SerialDevicePath(-1), "");
+    setenv("MODEMSWITCH_COM_DIR", dir.c_str(), 1);
+    EXPECT_EQ(SerialDevicePath(6), (dir / "com6").string());
+    setenv("MODEMSWITCH_COM_DIR", (dir / "plain").c_str(), 1);  // not a directory
+    EXPECT_EQ(SerialDevicePath(6), "/dev/ttyS5");
+    setenv("MODEMSWITCH_COM_DIR", "", 1);
+    EXPECT_EQ(SerialDevicePath(6), "/dev/ttyS5");
+
+    if (saved)
+        setenv("MODEMSWITCH_COM_DIR", old.c_str(), 1);
+    else
+        unsetenv("MODEMSWITCH_COM_DIR");
+    fs::remove_all(dir);
+}
+#endif
+
+// The platform's own device on a pseudo-terminal that stands in for the modem.
+class SerialPty : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        pty_ = new TSerialPty;
+        if (!pty_->Start(whyNot_)) {
+            delete pty_;
+            pty_ = nullptr;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete pty_;
+        pty_ = nullptr;
+    }
+    void SetUp() override {
+        if (pty_ == nullptr) GTEST_SKIP() << "no pseudo-terminal port: " << whyNot_;
+        pty_->Drain();  // bytes nobody read stay in the pair
+    }
+    void TearDown() override {
+        for (TPortHandle h : open_) device_.Close(h);
+    }
+
+    TPortHandle OpenPort(std::int32_t n) {
+        const TPortHandle h = device_.Open(PortName(n));
+        if (h != InvalidPortHandle) open_.push_back(h);
+        return h;
+    }
+    void ClosePort(TPortHandle h) {
+        device_.Close(h);
+        std::erase(open_, h);
+    }
+
+    static inline TSerialPty* pty_ = nullptr;
+    static inline std::string whyNot_;
+    TSerialDevice& device_ = PlatformSerialDevice();
+    std::vector<TPortHandle> open_;
+};
+
+TEST_F(SerialPty, CommandsArriveByteForByte) {
+    const TPortHandle h = OpenPort(TSerialPty::Port);
+    ASSERT_NE(h, InvalidPortHandle);
+    ASSERT_TRUE(device_.Configure(h, Definition2400, 1));
+    std::uint32_t written = 0;
+    ASSERT_TRUE(device_.Write(h, "ATH1\r", 5, written));
+    EXPECT_EQ(written, 5u);
+    EXPECT_EQ(pty_->Read(5), "ATH1\r");
+    ASSERT_TRUE(device_.Write(h, "ATH\r", 4, written));
+    EXPECT_EQ(written, 4u);
+    EXPECT_EQ(pty_->Read(4), "ATH\r");
+    // Nothing more: no terminator or line end was added.
+    EXPECT_EQ(pty_->Read(1, 100), "");
+
+    ASSERT_TRUE(device_.Write(h, "", 0, written));
+    EXPECT_EQ(written, 0u);
+}
+
+TEST_F(SerialPty, ConfiguredAsTwentyFourHundredEightNOneWithoutCtsFlow) {
+    const TPortHandle h = OpenPort(TSerialPty::Port);
+    ASSERT_NE(h, InvalidPortHandle);
+    // Start from other settings, so the readback shows what Configure did.
+    ASSERT_TRUE(device_.Configure(h, "baud=9600 data=7 stop=2 octs=on", 5));
+    TPortReadback before;
+    ASSERT_TRUE(ReadPortSettings(h, before));
+    EXPECT_EQ(before.Baud, 9600);
+
+    ASSERT_TRUE(device_.Configure(h, Definition2400, 1));
+    TPortReadback r;
+    ASSERT_TRUE(ReadPortSettings(h, r));
+    EXPECT_EQ(r.Baud, 2400);
+    EXPECT_EQ(r.DataBits, 8);
+    EXPECT_EQ(r.Parity, 'N');
+    EXPECT_EQ(r.StopBits, 10);
+    EXPECT_FALSE(r.OutCtsFlow);
+    EXPECT_TRUE(r.Raw);
+}
+
+TEST_F(SerialPty, ATextThePortCannotUnderstandFailsConfigure) {
+    const TPortHandle h = OpenPort(TSerialPty::Port);
+    ASSERT_NE(h, InvalidPortHandle);
+    EXPECT_FALSE(device_.Configure(h, "baud=2400 parity=Q data=8 stop=1 octs=off", 1));
+    EXPECT_FALSE(device_.Configure(h, "", 1));
+}
+
+TEST_F(SerialPty, OpenIsExclusiveUntilClosed) {
+    if (UnderWine()) GTEST_SKIP() << "Wine does not enforce share mode 0 on serial ports";
+    const TPortHandle first = OpenPort(TSerialPty::Port);
+    ASSERT_NE(first, InvalidPortHandle);
+    EXPECT_EQ(OpenPort(TSerialPty::Port), InvalidPortHandle);
+    ClosePort(first);
+    const TPortHandle again = OpenPort(TSerialPty::Port);
+    EXPECT_NE(again, InvalidPortHandle);
+}
+
+TEST_F(SerialPty, AMissingPortFailsQuietly) {
+    const TPortHandle h = OpenPort(TSerialPty::MissingPort);
+    EXPECT_EQ(h, InvalidPortHandle);
+    EXPECT_EQ(OpenPort(0), InvalidPortHandle);
+    EXPECT_EQ(OpenPort(-1), InvalidPortHandle);
+    EXPECT_FALSE(device_.Configure(InvalidPortHandle, Definition2400, 1));
+    std::uint32_t written = 7;
+    EXPECT_FALSE(device_.Write(InvalidPortHandle, "ATH1\r", 5, written));
+    EXPECT_EQ(written, 0u);
+}
+
+#if !defined(_WIN32)
+// Off Windows only handles the device opened itself are used: a stray
+// number never reaches someone else's descriptor.
+TEST(SerialPosix, HandlesTheDeviceDidNotOpenAreLeftAlone) {
+    TSerialDevice& device = PlatformSerialDevice();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::uint32_t written = 0;
+    EXPECT_FALSE(device.Configure(fds[1], Definition2400, 1));
+    EXPECT_FALSE(device.Write(fds[1], "x", 1, written));
+    device.Close(fds[1]);
+    EXPECT_EQ(write(fds[1], "y", 1), 1);  // still open
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST_F(SerialPty, AWriteTheOtherEndDoesNotTakeEndsAtTheTimeOut) {
+    const TPortHandle h = OpenPort(TSerialPty::Port);
+    ASSERT_NE(h, InvalidPortHandle);
+    // No time-out: takes what fits now. Nobody reads the other end, so a
+    // large write fills the pair and comes back short.
+    ASSERT_TRUE(device_.Configure(h, Definition2400, 0));
+    const std::string big(1 << 20, 'x');
+    std::uint32_t written = 0;
+    ASSERT_TRUE(device_.Write(h, big.data(), static_cast<std::uint32_t>(big.size()), written));
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, big.size());
+    // With 1 ms the full pair makes the write wait 6 ms, then report nothing taken.
+    ASSERT_TRUE(device_.Configure(h, Definition2400, 1));
+    ASSERT_TRUE(device_.Write(h, "ATH1\r", 5, written));
+    EXPECT_EQ(written, 0u);
+    pty_->Drain();
+}
+
+TEST_F(SerialPty, AWriteAfterTheLineIsGoneFails) {
+    // A second pair whose other end goes away.
+    int master = -1, slave = -1;
+    char name[128];
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    const std::filesystem::path link = std::filesystem::path(std::getenv("MODEMSWITCH_COM_DIR")) / "com8";
+    std::filesystem::create_symlink(name, link);
+    const TPortHandle h = OpenPort(8);
+    std::filesystem::remove(link);
+    ASSERT_NE(h, InvalidPortHandle);
+    ASSERT_TRUE(device_.Configure(h, Definition2400, 1));
+    close(master);
+    std::uint32_t written = 9;
+    EXPECT_FALSE(device_.Write(h, "ATH1\r", 5, written));
+}
+#endif
+
+}  // namespace
