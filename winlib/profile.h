@@ -1,0 +1,80 @@
+#pragma once
+// Private-profile (INI) files: read a string or an integer under a section
+// and key, write or delete one key. The calls behave like the Win32
+// private-profile functions; the Win32 ones are the default on Windows, our
+// own reader and writer everywhere else.
+//
+// Every name is a zero-terminated ANSI string; a zero byte inside ends it,
+// as it would for the Win32 calls.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// Longest text GetString gives: the 2048-byte buffer minus its terminator.
+inline constexpr std::size_t ProfileStringMax = 2047;
+
+class TProfileStore {
+public:
+    TProfileStore() = default;
+    TProfileStore(const TProfileStore&) = delete;
+    TProfileStore& operator=(const TProfileStore&) = delete;
+    virtual ~TProfileStore() = default;
+
+    // The value of `key` in `section` of `file`, at most ProfileStringMax
+    // characters; `defaultValue` (nullptr: empty) when the file, the
+    // section, the key or its "=" is missing.
+    virtual std::string GetString(const char* section, const char* key, const char* defaultValue,
+                                  const char* file) = 0;
+    // The value read as an integer: leading digits with an optional sign,
+    // "0x" for hexadecimal, wrapping modulo 2^32; 0 for text without
+    // digits; `defaultValue` when the key is missing or its value empty.
+    virtual std::int32_t GetInt(const char* section, const char* key, std::int32_t defaultValue,
+                                const char* file) = 0;
+    // Sets `key` to `value`, creating the file, section and key as needed;
+    // a nullptr value deletes the key. False when the file could not be
+    // written; the file is then as it was.
+    virtual bool WriteString(const char* section, const char* key, const char* value, const char* file) = 0;
+};
+
+// The store TIniFile uses now. SetProfileStore(nullptr) selects the
+// platform's own; the previous choice is returned (nullptr = platform).
+TProfileStore& CurrentProfileStore();
+TProfileStore* SetProfileStore(TProfileStore* store);
+
+// The platform's own: the Win32 functions on Windows, NativeProfileStore()
+// elsewhere.
+TProfileStore& PlatformProfileStore();
+
+// Our own implementation, on every platform. Files without a byte-order
+// mark are ANSI text in Windows-1251; files starting with a UTF-8 or UTF-16
+// mark are read and written back in that encoding, their characters given
+// in 1251 ('?' for those it lacks).
+TProfileStore& NativeProfileStore();
+// The same for another ANSI code page: 1251 or 1252 (anything else: 1251).
+std::unique_ptr<TProfileStore> MakeNativeProfileStore(std::uint32_t codePage);
+
+#if defined(_WIN32)
+// GetPrivateProfileStringA, GetPrivateProfileIntA, WritePrivateProfileStringA.
+TProfileStore& Win32ProfileStore();
+#endif
+
+// File access of the native store. Reading is the same everywhere; the
+// replacement is done per platform.
+namespace profile_detail {
+
+enum class TReadResult { Ok, Missing, Failed };
+
+// The whole file. Missing: there is no such file; Failed: it exists but
+// cannot be read (a directory, no permission, too big to be a profile).
+TReadResult ReadWholeFile(const char* path, std::string& bytes);
+
+// Replaces the file's contents with `bytes` so that a crash leaves either
+// the old or the new file, never a mix: the bytes go to a new file in the
+// same directory, which then takes the old one's place. A read-only file
+// is not replaced. False when nothing was changed.
+bool ReplaceWholeFile(const char* path, std::string_view bytes);
+
+}  // namespace profile_detail
