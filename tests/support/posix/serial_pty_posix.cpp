@@ -67,9 +67,11 @@ bool TSerialPty::Start(std::string& whyNot) {
 }
 
 void TSerialPty::Drain() {
-    char buffer[256];
+    // The kernel hands queued bytes over a little after a read makes room,
+    // so "nothing there" counts only after a short quiet spell.
+    char buffer[4096];
     pollfd fd{impl_->Master, POLLIN, 0};
-    while (poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) && read(impl_->Master, buffer, sizeof buffer) > 0) {
+    while (poll(&fd, 1, 20) > 0 && (fd.revents & POLLIN) && read(impl_->Master, buffer, sizeof buffer) > 0) {
     }
 }
 
