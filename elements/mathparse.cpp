@@ -274,7 +274,10 @@ private:
         std::int64_t x = 0, y = 0;
         // Operands beyond the 64-bit range have no integer to round to.
         if (!RoundToInt64(a, x) || !RoundToInt64(b, y) || y == 0) return Calc();
-        if (y == -1) return quotient ? -static_cast<double>(x) : 0.0;  // INT64_MIN / -1 overflows
+        // By -1 the quotient is -x and the remainder 0. Computed in 64 bits,
+        // -2^63 div -1 overflows (undefined, a trap on x86); its true value
+        // 2^63 is exact as a double, which is what the result becomes anyway.
+        if (y == -1) return quotient ? -static_cast<double>(x) : 0.0;
         return static_cast<double>(quotient ? x / y : x % y);
     }
 

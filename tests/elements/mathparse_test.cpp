@@ -183,9 +183,18 @@ TEST_F(MathParse, DivAndMod) {
     EXPECT_EQ(Eval("7 DIV 2"), 3);
     EXPECT_EQ(Fails("1 div 0.4").first, Calc1);  // the divisor rounds to 0
     EXPECT_EQ(Fails("1 mod 0").first, Calc1);
-    EXPECT_EQ(Eval("-9223372036854775808 div -1"), 9223372036854775808.0);
-    EXPECT_EQ(Eval("-9223372036854775808 mod -1"), 0);
+    // -2^63 exactly (the sign belongs to the operand of "^"). Its quotient
+    // by -1 is 2^63, one past the 64-bit range, yet exact as a double.
+    EXPECT_EQ(Eval("-2^63 div -1"), 9223372036854775808.0);
+    EXPECT_EQ(Eval("-2^63 mod -1"), 0);
+    EXPECT_EQ(Eval("-2^63 div 1"), -9223372036854775808.0);
+    EXPECT_EQ(Eval("(2^62 + 2^62 - 1024) div 2"), 4611686018427387392.0);
+    // The digit-by-digit reading of this literal rounds up past 2^63, so its
+    // negation has no 64-bit integer to round to.
+    EXPECT_EQ(Fails("-9223372036854775808 div -1").first, Calc1);
+    EXPECT_EQ(Fails("2^63 div 2").first, Calc1);
     EXPECT_EQ(Fails("1e19 div 2").first, Calc1);  // beyond 64 bits
+    EXPECT_EQ(Fails("7 mod 2^63").first, Calc1);
 }
 
 TEST_F(MathParse, NumbersAndWords) {
