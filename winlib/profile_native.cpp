@@ -10,13 +10,17 @@
 //   ';' lines are not special: they are keys like any other.
 // - Lines before the first section belong to a section named "".
 // - Names match ignoring the case of ASCII letters only; a name given to a
-//   call is trimmed first. Of duplicate sections or keys the first wins.
+//   call is trimmed first. Of duplicate sections or keys the first wins,
+//   except that a delete removes the first such key in any of the sections.
 // - A value enclosed in a pair of equal quotes (" or ') is read without
 //   them; see CopyValue for how that meets the buffer size.
 // - A write rewrites the whole file from what was read: CRLF line ends,
 //   "name=value" without blanks, empty lines gone, everything else (order,
 //   duplicates, comment lines) kept. A write that changes nothing, or a
 //   delete of a missing key, leaves the file alone.
+// - Where the system loses data we do not: a section named "" after other
+//   sections is written with its "[]" (see Serialize), and a read-only file
+//   is never written (the system under Wine writes it when run as root).
 //
 // Internally text is UTF-16 like the system's own; ANSI names and values are
 // converted with the code page, and a file keeps the encoding it came in.
@@ -317,11 +321,18 @@ TDocument Parse(std::string_view bytes, const TCodePage& codePage) {
 
 std::string Serialize(const TDocument& doc, const TCodePage& codePage) {
     std::u16string text;
+    // The section the lines written so far belong to.
+    std::u16string_view open;
     for (std::size_t i = 0; i < doc.Sections.size(); ++i) {
         const TSection& section = doc.Sections[i];
-        // A later section named "" keeps its "[]": without it its keys would
-        // move into the section before it.
-        if (i > 0) text += u"[" + section.Name + u"]\r\n";
+        // A section named "" gets no "[]" while the lines before it belong
+        // to "" anyway, as the system does. After a named section it keeps
+        // its "[]": the system drops it there too, which moves its keys
+        // into that other section; we do not.
+        if (i > 0 && !(section.Name.empty() && open.empty())) {
+            text += u"[" + section.Name + u"]\r\n";
+            open = section.Name;
+        }
         for (const TEntry& entry : section.Entries) {
             text += entry.Name;
             if (entry.HasValue) text += u"=" + entry.Value;
@@ -450,11 +461,16 @@ public:
         const std::u16string keyName = codePage_.ToUnicode(OrEmpty(key));
         TSection* target = FindSection(doc, Trim(sectionName));
         if (!value) {
-            if (!target) return true;
-            TEntry* entry = FindEntry(*target, Trim(keyName));
-            if (!entry) return true;
-            target->Entries.erase(target->Entries.begin() + (entry - target->Entries.data()));
-            return Save(file, doc);
+            // Unlike a read, a delete looks on through later sections of
+            // the same name: the first such key anywhere goes.
+            for (TSection& candidate : doc.Sections) {
+                if (!SameName(candidate.Name, Trim(sectionName))) continue;
+                if (TEntry* entry = FindEntry(candidate, Trim(keyName))) {
+                    candidate.Entries.erase(candidate.Entries.begin() + (entry - candidate.Entries.data()));
+                    return Save(file, doc);
+                }
+            }
+            return true;
         }
         const std::u16string newValue(TrimLeft(codePage_.ToUnicode(value)));
         if (!target) {

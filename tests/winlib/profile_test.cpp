@@ -128,6 +128,21 @@ TEST_F(ProfileTest, TheFirstOfDuplicateSectionsAndKeysWins) {
     EXPECT_EQ(Slurp(file), "[a]\r\nk=new\r\nk=second\r\n[b]\r\nk=b\r\n[A]\r\nk=third\r\nonlylater=x\r\n");
 }
 
+TEST_F(ProfileTest, ADeleteLooksThroughSectionsOfTheSameName) {
+    Spit(file, "[a]\nk=1\n[b]\nj=b\n[A]\nj=2\n");
+    ASSERT_TRUE(Write("a", "j", nullptr));
+    EXPECT_EQ(Slurp(file), "[a]\r\nk=1\r\n[b]\r\nj=b\r\n[A]\r\n");
+}
+
+TEST_F(ProfileTest, SectionsNamedEmptyKeepTheirKeysApart) {
+    // Among lines that belong to "" anyway "[]" is dropped; after a named
+    // section it must stay, or its keys would join that section.
+    Spit(file, "[]\nk=top\n[ ]\nm=top too\n[s]\nk=s\n[]\nj=later\n");
+    ASSERT_TRUE(Write("s", "n", "1"));
+    EXPECT_EQ(Slurp(file), "k=top\r\nm=top too\r\n[s]\r\nk=s\r\nn=1\r\n[]\r\nj=later\r\n");
+    EXPECT_EQ(Get("s", "j"), "dflt");
+}
+
 TEST_F(ProfileTest, CommentLinesAreOrdinaryLinesThatSurviveWrites) {
     Spit(file, "; top comment\n[s]\n;k=commented\nk=real\n# hash\n");
     EXPECT_EQ(Get("s", "k"), "real");
