@@ -377,6 +377,8 @@ protected:
         pty_ = nullptr;
     }
     void SetUp() override {
+        // Under Wine the pair is part of the test set-up, so its absence is a fault.
+        if (pty_ == nullptr && RunsUnderWine()) FAIL() << "no pseudo-terminal port: " << whyNot_;
         if (pty_ == nullptr) GTEST_SKIP() << "no pseudo-terminal port: " << whyNot_;
         pty_->Drain();
         StartFramework();
@@ -418,6 +420,13 @@ TEST_F(ComPty, SwitchesOnAndOffOverTheLine) {
     EXPECT_EQ(r.Parity, 'N');
     EXPECT_EQ(r.StopBits, 10);
     EXPECT_FALSE(r.OutCtsFlow);
+    TPortReadback line;  // as the terminal itself has it
+    ASSERT_TRUE(pty_->ReadTerminalSettings(line));
+    EXPECT_EQ(line.Baud, 2400);
+    EXPECT_EQ(line.DataBits, 8);
+    EXPECT_EQ(line.Parity, 'N');
+    EXPECT_EQ(line.StopBits, 10);
+    EXPECT_FALSE(line.OutCtsFlow);
 
     Send(com, "ATH1\r");
     EXPECT_EQ(pty_->Read(5), "ATH1\r");
@@ -435,8 +444,7 @@ TEST_F(ComPty, SwitchesOnAndOffOverTheLine) {
 }
 
 TEST_F(ComPty, ASecondElementCannotHaveThePortUntilTheFirstLetsGo) {
-    const char* wine = std::getenv("MODEMSWITCH_UNDER_WINE");
-    if (wine != nullptr && std::string(wine) == "1") GTEST_SKIP() << "Wine does not enforce share mode 0 on serial ports";
+    if (RunsUnderWine()) GTEST_SKIP() << "Wine does not enforce share mode 0 on serial ports";
     TSource number = IntSource(TSerialPty::Port);
     TRecorder firstWrites, secondWrites;
     TQXCOM first, second;

@@ -8,10 +8,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "winlib/serial.h"
+
+// True when scripts/wine-run started this program.
+inline bool RunsUnderWine() {
+    const char* v = std::getenv("MODEMSWITCH_UNDER_WINE");
+    return v != nullptr && std::string_view(v) == "1";
+}
+
+// A port's line settings as the system reports them.
+struct TPortReadback {
+    std::int32_t Baud = 0;
+    std::int32_t DataBits = 0;
+    char Parity = '?';           // N, O, E, M, S
+    std::int32_t StopBits = 0;   // tenths: 10, 15, 20
+    bool OutCtsFlow = true;
+    bool Raw = false;            // no line editing, echo or output processing
+};
 
 class TSerialPty {
 public:
@@ -30,19 +48,19 @@ public:
     // What arrives at the other end: returns once `count` bytes came, or
     // with fewer after `waitMs` (a guard against hanging, not a measurement).
     std::string Read(std::size_t count, int waitMs = 3000);
+    // The line settings of the port's terminal as the terminal itself
+    // reports them: termios natively, `stty -a` of the pair's end under
+    // Wine, so nothing of the program's own serial layer is trusted.
+    bool ReadTerminalSettings(TPortReadback& out);
 
 private:
     struct TImpl;
     std::unique_ptr<TImpl> impl_;
 };
 
-// A port's line settings as the system reports them.
-struct TPortReadback {
-    std::int32_t Baud = 0;
-    std::int32_t DataBits = 0;
-    char Parity = '?';           // N, O, E, M, S
-    std::int32_t StopBits = 0;   // tenths: 10, 15, 20
-    bool OutCtsFlow = true;
-    bool Raw = false;            // no line editing, echo or output processing
-};
+// The settings of an open port, as the platform's serial API reports them.
 bool ReadPortSettings(TPortHandle port, TPortReadback& out);
+
+// Reads the output of `stty -a`. False when it names no speed or no
+// character size.
+bool ParseSttySettings(std::string_view text, TPortReadback& out);

@@ -6,6 +6,8 @@
 #   serial-pty.sh start DIR PORT READER
 #       DIR/port <-> DIR/reader, mapped as $WINEPREFIX/dosdevices/comPORT and
 #       comREADER; then DIR/ready, or DIR/failed holding the reason.
+#   serial-pty.sh stty DIR
+#       writes `stty -a` of DIR/port to DIR/stty (DIR/stty.failed on error).
 #   serial-pty.sh stop DIR
 #       ends socat; the links and DIR go with it.
 #
@@ -14,7 +16,7 @@
 set -u
 command=${1:-}
 dir=${2:-}
-[ -n "$dir" ] || { echo "usage: serial-pty.sh start DIR PORT READER | stop DIR" >&2; exit 2; }
+[ -n "$dir" ] || { echo "usage: serial-pty.sh start DIR PORT READER | stty DIR | stop DIR" >&2; exit 2; }
 prefix=${WINEPREFIX:-$HOME/.wine}
 
 fail() {
@@ -61,11 +63,19 @@ start)
         rm -rf "$dir"
     ) </dev/null >/dev/null 2>&1 &
     ;;
+stty)
+    # The port end's settings as the terminal has them, for the test to read.
+    if stty -F "$dir/port" -a >"$dir/stty.tmp" 2>&1; then
+        mv "$dir/stty.tmp" "$dir/stty"
+    else
+        mv "$dir/stty.tmp" "$dir/stty.failed"
+    fi
+    ;;
 stop)
     [ -f "$dir/socat.pid" ] && kill "$(cat "$dir/socat.pid")" 2>/dev/null
     ;;
 *)
-    echo "usage: serial-pty.sh start DIR PORT READER | stop DIR" >&2
+    echo "usage: serial-pty.sh start DIR PORT READER | stty DIR | stop DIR" >&2
     exit 2
     ;;
 esac

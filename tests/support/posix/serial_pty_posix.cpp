@@ -92,6 +92,8 @@ std::string TSerialPty::Read(std::size_t count, int waitMs) {
     return out;
 }
 
+bool TSerialPty::ReadTerminalSettings(TPortReadback& out) { return ReadPortSettings(impl_->Slave, out); }
+
 bool ReadPortSettings(TPortHandle port, TPortReadback& out) {
     termios t;
     if (port < 0 || tcgetattr(static_cast<int>(port), &t) != 0) return false;

@@ -32,7 +32,7 @@ std::string FileText(const std::string& path) {
     if (h == INVALID_HANDLE_VALUE) return text;
     char buffer[512];
     DWORD n = 0;
-    if (ReadFile(h, buffer, sizeof buffer, &n, nullptr)) text.assign(buffer, n);
+    while (text.size() < 65536 && ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0) text.append(buffer, n);
     CloseHandle(h);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
@@ -136,6 +136,22 @@ std::string TSerialPty::Read(std::size_t count, int waitMs) {
         out.append(buffer, n);
     }
     return out;
+}
+
+bool TSerialPty::ReadTerminalSettings(TPortReadback& out) {
+    TImpl& p = *impl_;
+    if (!p.Started) return false;
+    const std::string answer = WindowsPath(p.Dir + "/stty");
+    const std::string failed = WindowsPath(p.Dir + "/stty.failed");
+    DeleteFileA(answer.c_str());
+    DeleteFileA(failed.c_str());
+    if (!RunUnix("/bin/sh \"" + UnixSourceDir() + "/tests/wine/serial-pty.sh\" stty \"" + p.Dir + "\"")) return false;
+    // stty answers in milliseconds; the limit only guards against a hang.
+    for (int i = 0; i < 500 && !Exists(answer); ++i) {
+        if (Exists(failed)) return false;
+        Sleep(10);
+    }
+    return Exists(answer) && ParseSttySettings(FileText(answer), out);
 }
 
 bool ReadPortSettings(TPortHandle port, TPortReadback& out) {
