@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/virtual_clock.h"
+#include "winlib/messageloop.h"
 
 namespace {
 
@@ -226,6 +227,32 @@ TEST_F(CounterElement, ExtremeValuesWrapAsTwosComplement) {
     counter.onCount = TQX_Event{};  // unlinked: counts quietly
     EXPECT_EQ(Next(1), Values{});
     EXPECT_EQ(ReadCount(), 0);
+}
+
+// The platform's own timer (Win32 timer messages on Windows) with a modal
+// loop inside the first tick's chain: counts and order only, no timings.
+TEST(TimerElementRealTime, TicksDuringAModalLoopAreDroppedThenTickingGoesOn) {
+    StartFramework();
+    struct TSink {
+        void doEvent(TData&, std::uint16_t index) {
+            events.push_back(index == 0 ? "timer" : "stop");
+            if (index == 0 && events.size() == 1) {
+                RunMessagesFor(150);  // the timer keeps ticking in here
+                events.push_back("modal-end");
+            }
+        }
+        std::vector<std::string> events;
+    } sink;
+    TQXTimer timer;
+    timer.SetInterval(20);
+    timer.SetAutoStop(3);
+    timer.onTimer = QX_LINK(&sink, doEvent, 0);
+    timer.onStop = QX_LINK(&sink, doEvent, 1);
+    FireNull(QX_LINK(&timer, doStart, 0));
+    EXPECT_TRUE(RunMessagesUntil([&] { return !timer.Enabled(); }, 10000));
+    EXPECT_EQ(sink.events, (std::vector<std::string>{"timer", "modal-end", "timer", "timer", "stop"}));
+    EXPECT_EQ(timer.Busy, 0);
+    StopFramework();
 }
 
 }  // namespace

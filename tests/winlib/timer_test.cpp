@@ -219,4 +219,36 @@ TEST(RealMessageLoop, TimerTicksWhilePumpingAndStopsWhenDisabled) {
 #endif
 }
 
+#ifdef _WIN32
+// A tick is the hidden window's timer message, handed to the timer by
+// DispatchMessage; without pumping nothing ticks.
+TEST(Win32Timer, TicksAreTimerMessagesOfTheHiddenWindow) {
+    Ticker a("a", 20);
+    a.Timer->SetEnabled(true);
+    const HWND window = static_cast<HWND>(TimerWindowHandle());
+    ASSERT_NE(window, nullptr);
+    Sleep(100);
+    EXPECT_EQ(a.Ticks, 0);
+
+    int timerMessages = 0;
+    MSG msg;
+    // A running timer always produces a message, so GetMessage cannot hang.
+    for (int guard = 0; timerMessages < 3 && guard < 1000 && GetMessageA(&msg, nullptr, 0, 0) > 0; ++guard) {
+        const int before = a.Ticks;
+        const bool ours = msg.message == WM_TIMER && msg.hwnd == window;
+        if (ours) {
+            ++timerMessages;
+            EXPECT_EQ(msg.wParam, a.Timer->TimerId());
+        }
+        DispatchMessageA(&msg);
+        EXPECT_EQ(a.Ticks, before + (ours ? 1 : 0));
+    }
+    EXPECT_EQ(timerMessages, 3);
+
+    // Killing the timer removes any tick still queued.
+    a.Timer->SetEnabled(false);
+    EXPECT_FALSE(PeekMessageA(&msg, window, WM_TIMER, WM_TIMER, PM_NOREMOVE));
+}
+#endif
+
 }  // namespace
