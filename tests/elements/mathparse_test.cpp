@@ -150,6 +150,10 @@ TEST_F(MathParse, ErrorCodesAndPositions) {
     EXPECT_EQ(Fails("atan(1)"), P(Syntax, 7));  // second argument missing
     EXPECT_EQ(Fails("log(2)"), P(Syntax, 6));
     EXPECT_EQ(Fails("1 # 2"), P(Syntax, 2));    // an invalid character consumes nothing
+    EXPECT_EQ(Fails("2*-3"), P(Syntax, 2));     // the operator a sign follows is the bad token
+    EXPECT_EQ(Fails("2 *  -3"), P(Syntax, 3));
+    EXPECT_EQ(Fails("(1 < 2) / (2 > 3)"), P(Calc1, 17));
+    EXPECT_EQ(Fails("ln(0) + 1"), P(Calc1, 5));  // stops at the first error
 }
 
 TEST_F(MathParse, PrecedenceAndSigns) {
