@@ -260,8 +260,9 @@ std::u16string_view TrimLeft(std::u16string_view s) {
 }
 
 // Names and values are zero-terminated strings to the system: a zero
-// character read from a file ends them there.
-std::u16string UpToZero(std::u16string_view s) { return std::u16string(s.substr(0, s.find(char16_t(0)))); }
+// character read from a file ends them there. Trimmed again after the cut,
+// so that what we write back reads back the same.
+std::u16string UpToZero(std::u16string_view s) { return std::u16string(Trim(s.substr(0, s.find(char16_t(0))))); }
 
 char16_t FoldAscii(char16_t c) { return (c >= 'a' && c <= 'z') ? char16_t(c - 'a' + 'A') : c; }
 
@@ -284,6 +285,9 @@ void ParseLine(TDocument& doc, std::u16string_view raw) {
     const std::size_t eq = line.find('=');
     if (eq == std::u16string_view::npos) {
         entry.Name = UpToZero(line);
+        // Nothing we could write back: such a line would vanish on the next
+        // write and let a later "=value" line answer for the name "".
+        if (entry.Name.empty()) return;
     } else {
         entry.Name = UpToZero(Trim(line.substr(0, eq)));
         entry.Value = UpToZero(Trim(line.substr(eq + 1)));
@@ -343,6 +347,11 @@ std::string Serialize(const TDocument& doc, const TCodePage& codePage) {
     switch (doc.Encoding) {
         case TEncoding::Ansi:
             bytes = codePage.ToAnsi(text);
+            // ANSI text that starts like a byte-order mark ("\xFF\xFE" is
+            // "яю" in 1251) would be read back as another encoding; an empty
+            // first line, which readers skip, keeps it ANSI.
+            if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF") || bytes.starts_with("\xEF\xBB\xBF"))
+                bytes.insert(0, "\r\n");
             break;
         case TEncoding::Utf8:
             bytes = "\xEF\xBB\xBF";

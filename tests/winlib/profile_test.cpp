@@ -245,6 +245,17 @@ TEST_F(ProfileTest, AnsiBytesRoundTripUnchanged) {
     EXPECT_EQ(Get("s", "k"), value);
 }
 
+TEST_F(ProfileTest, AnsiTextThatLooksLikeAByteOrderMarkStaysAnsi) {
+    // "яю", "юя" and "пїЅ..." in 1251 begin like the marks of UTF-16 and UTF-8.
+    for (const char* name : {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"}) {
+        SCOPED_TRACE(name);
+        Spit(file, std::string(" ") + name + "=1\r\n");
+        ASSERT_TRUE(Write("s", "k", "2"));
+        EXPECT_EQ(Get("", name), "1");
+        EXPECT_EQ(Get("s", "k"), "2");
+    }
+}
+
 TEST_F(ProfileTest, FilesWithAByteOrderMarkKeepTheirEncoding) {
     Spit(file, "\xEF\xBB\xBF[s]\r\nk=\xD0\x9F\r\n");  // UTF-8 "П"
     EXPECT_EQ(Get("s", "k"), "\xCF");                  // given in 1251
