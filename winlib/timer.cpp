@@ -1,6 +1,7 @@
 #include "winlib/timer.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -17,6 +18,11 @@ TTimer* FindLive(std::uintptr_t id) {
     for (TTimer* timer : LiveTimers())
         if (reinterpret_cast<std::uintptr_t>(timer) == id) return timer;
     return nullptr;
+}
+
+// Due times are worked out wide and clamped, so no input makes them wrap.
+std::int64_t Clamped(__int128 v) {
+    return v > INT64_MAX ? INT64_MAX : v < INT64_MIN ? INT64_MIN : static_cast<std::int64_t>(v);
 }
 
 }  // namespace
@@ -99,7 +105,7 @@ std::uintptr_t TTimerQueue::Start(TTimer* timer, std::int32_t interval, std::int
     if (id == 0) return 0;
     Stop(id);  // restarting begins a new phase
     const std::int64_t period = EffectiveInterval(interval);
-    entries_.push_back(Entry{id, period, now + period, nextOrder_++});
+    entries_.push_back(Entry{id, period, Clamped(static_cast<__int128>(now) + period), nextOrder_++});
     return id;
 }
 
@@ -122,7 +128,13 @@ std::uintptr_t TTimerQueue::TakeDue(std::int64_t now) {
         if (first == nullptr || e.Due < first->Due || (e.Due == first->Due && e.Order < first->Order)) first = &e;
     }
     if (first == nullptr) return 0;
-    first->Due += first->Interval;
-    if (first->Due <= now) first->Due += ((now - first->Due) / first->Interval + 1) * first->Interval;
-    return first->Id;
+    const std::uintptr_t id = first->Id;
+    // The next period after `now`; the periods missed meanwhile are skipped.
+    const __int128 due = first->Due, interval = first->Interval;
+    const __int128 next = due + ((now - due) / interval + 1) * interval;
+    if (next > INT64_MAX)
+        entries_.erase(entries_.begin() + (first - entries_.data()));  // no period left before the end of time
+    else
+        first->Due = static_cast<std::int64_t>(next);
+    return id;
 }

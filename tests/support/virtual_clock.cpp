@@ -1,13 +1,15 @@
 #include "tests/support/virtual_clock.h"
 
 #include <algorithm>
+#include <cstdint>
 
 VirtualClock::VirtualClock() { previous_ = SetTimerService(this); }
 
 VirtualClock::~VirtualClock() { SetTimerService(previous_); }
 
 void VirtualClock::Advance(std::int64_t ms) {
-    if (ms >= 0) AdvanceTo(now_ + ms);
+    if (ms < 0) return;
+    AdvanceTo(ms > INT64_MAX - now_ ? INT64_MAX : now_ + ms);  // the end of time, not a wrap
 }
 
 void VirtualClock::AdvanceTo(std::int64_t t) {

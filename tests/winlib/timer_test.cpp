@@ -191,6 +191,30 @@ TEST(TTimerQueue, ALateTimerTicksOnceAndKeepsItsPhase) {
     EXPECT_EQ(due, 400);
 }
 
+// Times near the end of the 64-bit range neither wrap into the past nor
+// leave a timer due for ever.
+TEST(TTimerQueue, TheEndOfTimeIsReachedNotWrapped) {
+    int dummy = 0;
+    auto* timer = reinterpret_cast<TTimer*>(&dummy);
+    TTimerQueue q;
+    const std::uintptr_t id = q.Start(timer, 100, INT64_MAX - 10);
+    std::int64_t due = 0;
+    ASSERT_TRUE(q.NextDue(due));
+    EXPECT_EQ(due, INT64_MAX);
+    EXPECT_EQ(q.TakeDue(INT64_MAX - 11), 0u);
+    EXPECT_EQ(q.TakeDue(INT64_MAX), id);
+    EXPECT_TRUE(q.Empty());
+
+    VirtualClock clock;
+    Log log;
+    clock.AdvanceTo(INT64_MAX - 150);
+    Ticker a("a", 100, &log, &clock);
+    a.Timer->SetEnabled(true);
+    clock.Advance(INT64_MAX);
+    EXPECT_EQ(log, (Log{"a@" + std::to_string(INT64_MAX - 50)}));
+    EXPECT_EQ(clock.Now(), INT64_MAX);
+}
+
 // Real time through the message-loop helpers: counts only, no timings.
 TEST(RealMessageLoop, TimerTicksWhilePumpingAndStopsWhenDisabled) {
     ASSERT_EQ(TTimer::LiveCount(), 0);
