@@ -1,5 +1,6 @@
 #include "framework/data.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <string>
@@ -120,6 +121,22 @@ double StoreDouble(long double v) {
     return static_cast<double>(v);
 }
 
+// The exponent of a number text, read as TextToInt reads it but held at a
+// bound instead of wrapping: "1e4294967296" must not come out as 1. Past
+// the bound every non-zero result is already infinite or zero.
+long long ExponentOf(std::string_view s) {
+    constexpr long long Bound = 100000;
+    std::size_t i = 0;
+    bool negative = false;
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+        negative = s[0] == '-';
+        i = 1;
+    }
+    long long n = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) n = std::min(Bound, n * 10 + (s[i] - '0'));
+    return negative ? -n : n;
+}
+
 }  // namespace
 
 double TextToReal(std::string_view s) {
@@ -147,7 +164,7 @@ double TextToReal(std::string_view s) {
             if (fraction) break;
             fraction = true;
         } else if (c == 'E' || c == 'e') {
-            const long long n = TextToInt(s.substr(i + 1));
+            const long long n = ExponentOf(s.substr(i + 1));
             if (r != 0.0 && std::isfinite(r)) {
                 if (n >= 0)
                     r = StoreDouble(static_cast<long double>(r) * powl(10.0L, static_cast<long double>(n)));

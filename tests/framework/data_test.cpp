@@ -90,6 +90,10 @@ TEST(TextToRealTest, ExtendedStepsRoundUnlikeTheCLibrary) {
 TEST(TextToRealTest, HugeExponentsStaySafe) {
     EXPECT_TRUE(std::isinf(TextToReal("1e400")));
     EXPECT_EQ(TextToReal("0e999999"), 0.0);
+    // Exponents past 32 bits must not wrap round to small ones.
+    EXPECT_TRUE(std::isinf(TextToReal("1e4294967296")));
+    EXPECT_EQ(TextToReal("1e-4294967296"), 0.0);
+    EXPECT_EQ(TextToReal("2e+3"), 2000.0);
     EXPECT_EQ(TextToReal("1e-999999"), 0.0);
     EXPECT_EQ(TextToReal("5e-2147483648"), 0.0);
     EXPECT_TRUE(std::isinf(TextToReal(std::string(400, '9'))));
