@@ -8,28 +8,12 @@
 #include <vector>
 
 #include "tests/support/fake_serial.h"
+#include "tests/support/probes.h"
 #include "tests/support/serial_pty.h"
 
 namespace {
 
 const char* const Definition2400 = "baud=2400 parity=N data=8 stop=1 octs=off";
-
-// Answers a data read with a fixed value and notes the order of reads.
-struct TSource {
-    TData Value;
-    std::vector<std::string>* Log = nullptr;
-    std::string Name;
-    void readValue(TData& value, std::uint16_t) {
-        if (Log) Log->push_back(Name);
-        value = Value;
-    }
-};
-
-// Collects what arrives on an event.
-struct TRecorder {
-    std::vector<TData> Values;
-    void doRecord(TData& value, std::uint16_t) { Values.push_back(value); }
-};
 
 TSource IntSource(std::int32_t n) {
     TSource s;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/probes.h"
 #include "tests/support/temp_dir.h"
 #include "winlib/inifile.h"
 
@@ -15,22 +16,6 @@
 #endif
 
 namespace {
-
-// Answers a data read with a fixed value and notes the order of reads.
-struct TSource {
-    TData Value;
-    std::vector<std::string>* Log = nullptr;
-    std::string Name;
-    void readValue(TData& value, std::uint16_t) {
-        if (Log) Log->push_back(Name);
-        value = Value;
-    }
-};
-
-struct TRecorder {
-    std::vector<TData> Values;
-    void doRecord(TData& value, std::uint16_t) { Values.push_back(value); }
-};
 
 TSource TextSource(const char* s, std::vector<std::string>* log = nullptr, const char* name = "") {
     TSource source;
