@@ -9,6 +9,7 @@
 
 #include "tests/support/fake_serial.h"
 #include "tests/support/probes.h"
+#include "tests/support/pty_fixture.h"
 #include "tests/support/serial_pty.h"
 
 namespace {
@@ -347,25 +348,11 @@ TEST_F(ComTest, TheHandleGoesBackToTheDeviceThatOpenedIt) {
 
 // --- The element on a pseudo-terminal port, through the platform's device ---
 
-class ComPty : public ::testing::Test {
+class ComPty : public TPtyTest {
 protected:
-    static void SetUpTestSuite() {
-        pty_ = new TSerialPty;
-        if (!pty_->Start(whyNot_)) {
-            delete pty_;
-            pty_ = nullptr;
-        }
-    }
-    static void TearDownTestSuite() {
-        delete pty_;
-        pty_ = nullptr;
-    }
     void SetUp() override {
-        // Under Wine the pair is part of the test set-up, so its absence is a fault.
-        if (pty_ == nullptr && RunsUnderWine()) FAIL() << "no pseudo-terminal port: " << whyNot_;
-        if (pty_ == nullptr) GTEST_SKIP() << "no pseudo-terminal port: " << whyNot_;
-        pty_->Drain();
-        StartFramework();
+        TPtyTest::SetUp();
+        if (Ready()) StartFramework();
     }
     void TearDown() override { StopFramework(); }
 
@@ -384,8 +371,6 @@ protected:
         com.doWrite(value, 0);
     }
 
-    static inline TSerialPty* pty_ = nullptr;
-    static inline std::string whyNot_;
 };
 
 TEST_F(ComPty, SwitchesOnAndOffOverTheLine) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "elements/flow.h"
+#include "tests/support/probes.h"
 
 namespace {
 
@@ -41,21 +42,6 @@ struct Source {
     }
 };
 
-TData Int(std::int32_t n) {
-    TData v;
-    SetInteger(v, n);
-    return v;
-}
-TData Text(const char* s) {
-    TData v;
-    SetText(v, s);
-    return v;
-}
-TData Real(double r) {
-    TData v;
-    SetReal(v, r);
-    return v;
-}
 TData Break() {
     TData v;
     v.Kind = dtBreak;

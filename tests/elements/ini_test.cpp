@@ -50,16 +50,6 @@ protected:
         TData none;
         FireEvent(QX_LINK(&element, doDeleteKey, 2), none);
     }
-    static TData Text(const char* s) {
-        TData v;
-        SetText(v, s);
-        return v;
-    }
-    static TData Int(std::int32_t n) {
-        TData v;
-        SetInteger(v, n);
-        return v;
-    }
 
     TTempDir dir;
     std::optional<std::string> previous;

@@ -6,24 +6,9 @@
 #include <string>
 
 #include "framework/data.h"
+#include "tests/support/probes.h"
 
 namespace {
-
-TData Integer(std::int32_t n) {
-    TData v;
-    SetInteger(v, n);
-    return v;
-}
-TData Text(const char* s) {
-    TData v;
-    SetText(v, s);
-    return v;
-}
-TData Real(double r) {
-    TData v;
-    SetReal(v, r);
-    return v;
-}
 
 TEST(TypeNamesTest, CodesAndNames) {
     EXPECT_STREQ(TypeNames[dtNull], "NULL");
@@ -158,7 +143,7 @@ TEST(AsIntegerTest, NonFiniteAndOutOfRangeGiveZero) {
 
 TEST(AsIntegerTest, OtherKinds) {
     EXPECT_EQ(AsInteger(Text("4.9")), 4);
-    EXPECT_EQ(AsInteger(Integer(-9)), -9);
+    EXPECT_EQ(AsInteger(Int(-9)), -9);
     TData v;
     EXPECT_EQ(AsInteger(v), 0);
     v.Kind = dtBreak;
@@ -170,7 +155,7 @@ TEST(AsIntegerTest, OtherKinds) {
 
 TEST(AsRealTest, ConvertsEachKind) {
     EXPECT_EQ(AsReal(Text("4.9")), 4.9);
-    EXPECT_EQ(AsReal(Integer(-2147483647 - 1)), -2147483648.0);
+    EXPECT_EQ(AsReal(Int(-2147483647 - 1)), -2147483648.0);
     EXPECT_EQ(AsReal(Real(0.25)), 0.25);
     TData v;
     v.Kind = dtMatrix;
@@ -179,7 +164,7 @@ TEST(AsRealTest, ConvertsEachKind) {
 }
 
 TEST(AsTextTest, ConvertsEachKind) {
-    EXPECT_EQ(AsText(Integer(-15)), "-15");
+    EXPECT_EQ(AsText(Int(-15)), "-15");
     EXPECT_EQ(AsText(Real(0.5)), "0.5");
     EXPECT_EQ(AsText(Real(1e15)), "1000000000000000");
     TData v;
@@ -195,8 +180,8 @@ TEST(AsFlagTest, OnlyIntegerZeroIsFalse) {
     EXPECT_TRUE(AsFlag(TData()));
     EXPECT_TRUE(AsFlag(Text("0")));
     EXPECT_TRUE(AsFlag(Real(0.0)));
-    EXPECT_FALSE(AsFlag(Integer(0)));
-    EXPECT_TRUE(AsFlag(Integer(-1)));
+    EXPECT_FALSE(AsFlag(Int(0)));
+    EXPECT_TRUE(AsFlag(Int(-1)));
 }
 
 TEST(TextSharingTest, CopiesShareCharacters) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/fake_serial.h"
+#include "tests/support/pty_fixture.h"
 #include "tests/support/serial_pty.h"
 
 #if !defined(_WIN32)
@@ -243,25 +244,8 @@ TEST(SerialDevicePath, PortNumberMapsToTheComDirectoryOrTheSerialDevices) {
 #endif
 
 // The platform's own device on a pseudo-terminal that stands in for the modem.
-class SerialPty : public ::testing::Test {
+class SerialPty : public TPtyTest {
 protected:
-    static void SetUpTestSuite() {
-        pty_ = new TSerialPty;
-        if (!pty_->Start(whyNot_)) {
-            delete pty_;
-            pty_ = nullptr;
-        }
-    }
-    static void TearDownTestSuite() {
-        delete pty_;
-        pty_ = nullptr;
-    }
-    void SetUp() override {
-        // Under Wine the pair is part of the test set-up, so its absence is a fault.
-        if (pty_ == nullptr && RunsUnderWine()) FAIL() << "no pseudo-terminal port: " << whyNot_;
-        if (pty_ == nullptr) GTEST_SKIP() << "no pseudo-terminal port: " << whyNot_;
-        pty_->Drain();  // bytes nobody read stay in the pair
-    }
     void TearDown() override {
         for (TPortHandle h : open_) device_.Close(h);
     }
@@ -276,8 +260,6 @@ protected:
         std::erase(open_, h);
     }
 
-    static inline TSerialPty* pty_ = nullptr;
-    static inline std::string whyNot_;
     TSerialDevice& device_ = PlatformSerialDevice();
     std::vector<TPortHandle> open_;
 };
