@@ -384,18 +384,10 @@ TEST_F(ComPty, SwitchesOnAndOffOverTheLine) {
 
     TPortReadback r;
     ASSERT_TRUE(ReadPortSettings(com.PortHandle, r));
-    EXPECT_EQ(r.Baud, 2400);
-    EXPECT_EQ(r.DataBits, 8);
-    EXPECT_EQ(r.Parity, 'N');
-    EXPECT_EQ(r.StopBits, 10);
-    EXPECT_FALSE(r.OutCtsFlow);
+    ExpectModemLine(r, "as the serial layer reads it");
     TPortReadback line;  // as the terminal itself has it
     ASSERT_TRUE(pty_->ReadTerminalSettings(line));
-    EXPECT_EQ(line.Baud, 2400);
-    EXPECT_EQ(line.DataBits, 8);
-    EXPECT_EQ(line.Parity, 'N');
-    EXPECT_EQ(line.StopBits, 10);
-    EXPECT_FALSE(line.OutCtsFlow);
+    ExpectModemLine(line, "as the terminal has it");
 
     Send(com, "ATH1\r");
     EXPECT_EQ(pty_->Read(5), "ATH1\r");

@@ -10,6 +10,15 @@
 
 #include "tests/support/serial_pty.h"
 
+// The line the modem is driven with: 2400 baud, 8N1, no CTS flow control.
+inline void ExpectModemLine(const TPortReadback& r, const char* source) {
+    EXPECT_EQ(r.Baud, 2400) << source;
+    EXPECT_EQ(r.DataBits, 8) << source;
+    EXPECT_EQ(r.Parity, 'N') << source;
+    EXPECT_EQ(r.StopBits, 10) << source;
+    EXPECT_FALSE(r.OutCtsFlow) << source;
+}
+
 class TPtyTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {

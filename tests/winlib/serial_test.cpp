@@ -95,11 +95,7 @@ TEST(SerialStty, ReadsTheSettingsSttyPrints) {
         "-isig -icanon -iexten -echo -echoe -echok -echonl\n";
     TPortReadback r;
     ASSERT_TRUE(ParseSttySettings(raw, r));
-    EXPECT_EQ(r.Baud, 2400);
-    EXPECT_EQ(r.DataBits, 8);
-    EXPECT_EQ(r.Parity, 'N');
-    EXPECT_EQ(r.StopBits, 10);
-    EXPECT_FALSE(r.OutCtsFlow);
+    ExpectModemLine(r, "parsed from stty");
     EXPECT_TRUE(r.Raw);
 
     const char* cooked = "speed 9600 baud; parenb parodd cmspar cs7 cstopb crtscts icanon echo";
@@ -297,21 +293,13 @@ TEST_F(SerialPty, ConfiguredAsTwentyFourHundredEightNOneWithoutCtsFlow) {
     ASSERT_TRUE(device_.Configure(h, Definition2400, 1));
     TPortReadback r;
     ASSERT_TRUE(ReadPortSettings(h, r));
-    EXPECT_EQ(r.Baud, 2400);
-    EXPECT_EQ(r.DataBits, 8);
-    EXPECT_EQ(r.Parity, 'N');
-    EXPECT_EQ(r.StopBits, 10);
-    EXPECT_FALSE(r.OutCtsFlow);
+    ExpectModemLine(r, "as the serial layer reads it");
     EXPECT_TRUE(r.Raw);
 
     // The terminal itself agrees, not only the serial layer that set it.
     TPortReadback line;
     ASSERT_TRUE(pty_->ReadTerminalSettings(line));
-    EXPECT_EQ(line.Baud, 2400);
-    EXPECT_EQ(line.DataBits, 8);
-    EXPECT_EQ(line.Parity, 'N');
-    EXPECT_EQ(line.StopBits, 10);
-    EXPECT_FALSE(line.OutCtsFlow);
+    ExpectModemLine(line, "as the terminal has it");
     EXPECT_TRUE(line.Raw);
 }
 
