@@ -7,18 +7,24 @@ TObj::~TObj() {
     if (OnDestroy.Code) OnDestroy.Code(OnDestroy.Object, this);
 }
 
+void TObj::Destroy() {
+    RefCount = DyingCount;
+    BeforeDestroy();
+    delete this;
+}
+
 void TObj::RefDec() {
     RefCount -= 2;
-    if (RefCount < 0 && (RefCount & 1) != 0) delete this;
+    if (RefCount < 0 && (RefCount & 1) != 0) Destroy();
 }
 
 void TObj::Free() {
-    if (RefCount == 0) {
-        delete this;
-    } else {
-        // Still referenced: mark it; the last RefDec destroys it.
-        RefCount -= 1;
-    }
+    // Already marked or being destroyed: freeing twice must not destroy twice.
+    if (Destroying() || (RefCount & 1) != 0) return;
+    if (RefCount == 0)
+        Destroy();
+    else
+        RefCount -= 1;  // still referenced: the last RefDec destroys it
 }
 
 void TList::Add(std::uintptr_t value) {

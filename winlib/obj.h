@@ -25,6 +25,8 @@ public:
     void RefInc() { RefCount += 2; }
     void RefDec();
     void Free();
+    // True from the moment destruction begins.
+    bool Destroying() const { return RefCount >= DyingCount; }
 
     std::int32_t RefCount = 0;
     TDestroyHandler OnDestroy;
@@ -32,6 +34,15 @@ public:
 
 protected:
     virtual ~TObj();  // only through Free/RefDec
+    // Runs once on the whole object just before it is deleted. References
+    // taken and dropped meanwhile (a window procedure running during the
+    // teardown) cannot destroy it a second time.
+    virtual void BeforeDestroy() {}
+
+private:
+    // Far above any real count, even, so RefInc/RefDec/Free cannot reach zero.
+    static constexpr std::int32_t DyingCount = 0x40000000;
+    void Destroy();
 };
 
 // Owning handle: frees the object when it goes.
