@@ -167,12 +167,19 @@ void RegisterStartup(TStartupProc procedure, void* object) {
     if (procedure != nullptr) StartupList().push_back({procedure, object});
 }
 
+void UnregisterStartup(TStartupProc procedure, void* object) {
+    auto& list = StartupList();
+    // Blanked rather than erased: RunStartup may be walking the list.
+    for (StartupEntry& entry : list)
+        if (entry.Procedure == procedure && entry.Object == object) entry.Procedure = nullptr;
+}
+
 void RunStartup() {
     auto& list = StartupList();
     // By index: a procedure may register more, which then run in this pass too.
     for (std::size_t i = 0; i < list.size(); ++i) {
         const StartupEntry entry = list[i];
-        entry.Procedure(entry.Object);
+        if (entry.Procedure != nullptr) entry.Procedure(entry.Object);
     }
     list.clear();
     Started = true;

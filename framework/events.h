@@ -84,6 +84,8 @@ void ReadOrBreak(TData& value, const TQX_Event& point);
 // Start-up.
 using TStartupProc = void (*)(void* object);
 void RegisterStartup(TStartupProc procedure, void* object);
+// Takes back a registration that has not run yet (its object is going).
+void UnregisterStartup(TStartupProc procedure, void* object);
 void RunStartup();
 void StartFramework();
 void StopFramework();
