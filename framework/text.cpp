@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <new>
-#include <ostream>
 
 TText::TText(std::string_view s) {
     if (s.empty()) return;  // the empty text owns nothing
@@ -37,5 +36,3 @@ void TText::Release() noexcept {
     if (rep_ && --rep_->refs == 0) ::operator delete(rep_);
     rep_ = nullptr;
 }
-
-std::ostream& operator<<(std::ostream& out, const TText& s) { return out << s.view(); }

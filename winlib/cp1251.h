@@ -1,0 +1,77 @@
+#pragma once
+// Windows-1251, the code page of every text the user sees. The table gives
+// the character of each upper-half byte; "..."_cp1251 turns a UTF-8 literal
+// of the source into its 1251 bytes at compile time (a character the code
+// page lacks does not compile).
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+// Bytes 0x80..0xFF; 0x98 has no character and maps to itself.
+inline constexpr std::array<char16_t, 128> Cp1251Upper = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+};
+
+namespace cp1251_detail {
+
+consteval char ByteOf(char32_t c) {
+    if (c < 0x80) return static_cast<char>(c);
+    for (std::size_t i = 0; i < Cp1251Upper.size(); ++i)
+        if (Cp1251Upper[i] == c && c != 0x98) return static_cast<char>(0x80 + i);
+    throw "character not in Windows-1251";  // stops the compilation
+}
+
+template <std::size_t N>
+struct TLiteral {
+    char Bytes[N]{};
+    std::size_t Size = 0;
+
+    consteval TLiteral(const char (&utf8)[N]) {
+        for (std::size_t i = 0; i + 1 < N;) {
+            const auto b = static_cast<unsigned char>(utf8[i]);
+            char32_t c = b;
+            std::size_t length = 1;
+            if (b >= 0xF0) {
+                c = b & 0x07;
+                length = 4;
+            } else if (b >= 0xE0) {
+                c = b & 0x0F;
+                length = 3;
+            } else if (b >= 0xC0) {
+                c = b & 0x1F;
+                length = 2;
+            } else if (b >= 0x80) {
+                throw "not UTF-8";
+            }
+            for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+            Bytes[Size++] = ByteOf(c);
+            i += length;
+        }
+    }
+};
+
+template <TLiteral L>
+inline constexpr TLiteral<sizeof(L.Bytes)> Stored = L;
+
+}  // namespace cp1251_detail
+
+template <cp1251_detail::TLiteral L>
+constexpr std::string_view operator""_cp1251() {
+    return std::string_view(cp1251_detail::Stored<L>.Bytes, cp1251_detail::Stored<L>.Size);
+}
