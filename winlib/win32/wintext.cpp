@@ -1,0 +1,37 @@
+#include "winlib/win32/wintext.h"
+
+#include <windows.h>
+
+std::wstring Widen1251(std::string_view text) {
+    if (text.empty()) return std::wstring();
+    const int size = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(CyrillicCodePage, 0, text.data(), size, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CyrillicCodePage, 0, text.data(), size, wide.data(), n);
+    return wide;
+}
+
+std::string Narrow1251(std::wstring_view text) {
+    if (text.empty()) return std::string();
+    const int size = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CyrillicCodePage, 0, text.data(), size, nullptr, 0, "?", nullptr);
+    if (n <= 0) return std::string();
+    std::string narrow(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CyrillicCodePage, 0, text.data(), size, narrow.data(), n, "?", nullptr);
+    return narrow;
+}
+
+unsigned char CharTo1251(wchar_t c) {
+    char b = '?';
+    BOOL usedDefault = FALSE;
+    if (WideCharToMultiByte(CyrillicCodePage, 0, &c, 1, &b, 1, "?", &usedDefault) != 1) return '?';
+    return static_cast<unsigned char>(b);
+}
+
+wchar_t CharFrom1251(unsigned char c) {
+    const char b = static_cast<char>(c);
+    wchar_t w = L'?';
+    if (MultiByteToWideChar(CyrillicCodePage, 0, &b, 1, &w, 1) != 1) return L'?';
+    return w;
+}
