@@ -10,14 +10,14 @@ bool RunMessagesUntil(const std::function<bool()>& done, std::int32_t timeoutMs)
     MSG msg;
     while (true) {
         if (finished()) return true;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
                 // Not ours to swallow: the program's own loop must see it.
                 PostQuitMessage(static_cast<int>(msg.wParam));
                 return finished();
             }
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
             if (finished()) return true;
         }
         const ULONGLONG now = GetTickCount64();

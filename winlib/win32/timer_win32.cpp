@@ -3,11 +3,10 @@
 #include <windows.h>
 
 #include "winlib/timer.h"
+#include "winlib/win32/control.h"
+#include "winlib/win32/layer.h"
 
 namespace {
-
-// The kind of the hidden window has no class name of its own.
-constexpr char kTimerWindowClass[] = "obj_";
 
 HWND timerWindow = nullptr;
 
@@ -15,18 +14,12 @@ VOID CALLBACK TimerProc(HWND, UINT, UINT_PTR id, DWORD) { DeliverTimerTick(id); 
 
 bool EnsureTimerWindow() {
     if (timerWindow != nullptr) return true;
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA existing{};
-    if (!GetClassInfoA(instance, kTimerWindowClass, &existing)) {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = instance;
-        wc.lpszClassName = kTimerWindowClass;
-        if (RegisterClassA(&wc) == 0) return false;
-    }
+    // The layer's plain kind, with no control of its own: it gets default
+    // processing, and its timer messages go straight to TimerProc.
+    if (!EnsurePlainLayerClass()) return false;
     // Style 0, no parent: never shown, yet a real top-level window, so its
     // timers run through the ordinary message loop.
-    timerWindow = CreateWindowExA(0, kTimerWindowClass, "", 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+    timerWindow = CreateWindowExW(0, L"obj_", L"", 0, 0, 0, 0, 0, nullptr, nullptr, ProgramInstance(), nullptr);
     return timerWindow != nullptr;
 }
 
