@@ -158,6 +158,14 @@ message_line_is_red() {
 
 # --- A person's actions ---
 
+# Alt+F4 to the active window. The keys are released again even if the
+# window went before they were: stuck on the display, they would close the
+# next program's window at once.
+close_active_window() {
+    xdotool key alt+F4
+    xdotool keyup Alt_L F4 2>/dev/null || true
+}
+
 click() {
     local place=${e2e_place[$1]}
     xdotool mousemove $((main_client_x + ${place% *} + 20)) $((main_client_y + ${place#* } + 15)) click 1

@@ -151,7 +151,7 @@ about() {
     expect_command 2 "$off_hex" 5 >/dev/null
     wait_for_text switch 'Включить'
     # Closing only hides it; the button shows the same window again.
-    xdotool key alt+F4
+    close_active_window
     sleep 0.5
     [[ -z $(window_of_width 808) ]] || fail "the About window is still shown after closing it"
     kill -0 "$e2e_program" || fail "closing the About window ended the program"
@@ -186,7 +186,7 @@ closing() {
     click switch
     expect_command 1 "$on_hex" >/dev/null
     expect_lamp lit
-    xdotool key alt+F4
+    close_active_window
     local code
     code=$(e2e_exit_code 15)
     [[ $code == 0 ]] || fail "the program ended with exit code $code"
