@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -28,10 +29,28 @@ void RunInsideLoop(const std::function<void()>& script);
 // Delivers waiting messages for `ms` of real time (inside or outside the loop).
 void Pump(int ms = 30);
 
+// Shows `form` and makes it the active window, as a user's click would.
+void Activate(TControl* form);
+
 // Input as the user gives it, to the focused window of the active one.
-void PressKey(WORD key, bool shift = false);
+// `repeats` more key-downs before the release: the key auto-repeating.
+void PressKey(WORD key, bool shift = false, int repeats = 0);
 void TypeText(const std::wstring& text);
 void ClickAt(HWND window, int x, int y, bool right = false);
 
 // The colour of a pixel as the window shows it.
 COLORREF PixelAt(HWND window, int x, int y);
+
+// Mouse input in steps: the pointer to a client point, a button down or up.
+void MoveMouseTo(HWND window, int x, int y);
+void MouseButton(bool down, bool right = false);
+
+// Pixels read back from a device context, row by row.
+struct TPixels {
+    int Width = 0, Height = 0;
+    std::vector<COLORREF> Colors;
+    COLORREF At(int x, int y) const { return Colors[static_cast<std::size_t>(y * Width + x)]; }
+};
+TPixels ReadPixels(HDC dc, int width, int height);
+// The client area of a window as it shows it.
+TPixels ClientPixels(HWND window);

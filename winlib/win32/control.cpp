@@ -5,6 +5,7 @@
 #include <map>
 #include <utility>
 
+#include "winlib/msgbox.h"
 #include "winlib/win32/gdi.h"
 #include "winlib/win32/layer.h"
 #include "winlib/win32/wintext.h"
@@ -205,15 +206,19 @@ void TControl::BeforeDestroy() {
     if (handle_ != nullptr) DestroyWindow(handle_);
     if (handle_ != nullptr) WindowGone();  // the window would not go; forget it anyway
     canvas_.reset();
-    // The children's windows went with this one; their objects go now.
+    // The children's windows went with this one; their objects go now. Cut
+    // off from here they could no longer find their form, so whatever names
+    // them or the controls inside them is forgotten first.
     const std::vector<TControl*> children = std::exchange(children_, {});
     for (TControl* child : children) {
+        TLayer::ForgetTree(child);
         child->parent_ = nullptr;
         child->Free();
     }
 }
 
 void TControl::WindowGone() {
+    if (handle_ != nullptr && MessageOwner() == handle_) SetMessageOwner(nullptr);
     if (handle_ != nullptr) RemovePropW(handle_, L"SELF_");
     handle_ = nullptr;
     paintDC_ = nullptr;
@@ -285,6 +290,8 @@ void TControl::CreateWindowNow() {
         return;
     }
     if (handle_ != window) TLayer::Bind(this, window);
+    // Message boxes of the elements belong to the application's window.
+    if (isApplication_) SetMessageOwner(window);
     ReadBoundsFromWindow();
     SendMessageW(window, WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
 

@@ -529,3 +529,8 @@ void TLayer::Forget(TControl* control) {
         if (form->ModalChild == control) form->ModalChild = nullptr;
     }
 }
+
+void TLayer::ForgetTree(TControl* control) {
+    Forget(control);
+    for (TControl* child : control->children_) ForgetTree(child);
+}

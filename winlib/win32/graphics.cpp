@@ -382,7 +382,9 @@ void TBitmap::SetBits(int width, int height, int bitsPerPixel, std::vector<std::
     Clear();
     if (width <= 0 || height <= 0 || (bitsPerPixel != 24 && bitsPerPixel != 32)) return;
     const std::size_t stride = ((static_cast<std::size_t>(width) * bitsPerPixel + 31) / 32) * 4;
-    if (bits.size() < stride * static_cast<std::size_t>(height)) return;
+    const std::size_t size = stride * static_cast<std::size_t>(height);
+    if (bits.size() < size) return;
+    bits.resize(size);  // a DIB section made from them holds exactly this much
     header_.biSize = sizeof header_;
     header_.biWidth = width;
     header_.biHeight = height;

@@ -40,4 +40,6 @@ struct TLayer {
 
     // Called when a control goes: no program-wide reference may outlive it.
     static void Forget(TControl* control);
+    // The same for a control and every control inside it.
+    static void ForgetTree(TControl* control);
 };

@@ -15,17 +15,18 @@ std::wstring Widen1251(std::string_view text) {
 std::string Narrow1251(std::wstring_view text) {
     if (text.empty()) return std::string();
     const int size = static_cast<int>(text.size());
-    const int n = WideCharToMultiByte(CyrillicCodePage, 0, text.data(), size, nullptr, 0, "?", nullptr);
+    // No best fit: Windows would write a look-alike ("e" for "é") instead of "?".
+    const int n = WideCharToMultiByte(CyrillicCodePage, WC_NO_BEST_FIT_CHARS, text.data(), size, nullptr, 0, "?", nullptr);
     if (n <= 0) return std::string();
     std::string narrow(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CyrillicCodePage, 0, text.data(), size, narrow.data(), n, "?", nullptr);
+    WideCharToMultiByte(CyrillicCodePage, WC_NO_BEST_FIT_CHARS, text.data(), size, narrow.data(), n, "?", nullptr);
     return narrow;
 }
 
 unsigned char CharTo1251(wchar_t c) {
     char b = '?';
     BOOL usedDefault = FALSE;
-    if (WideCharToMultiByte(CyrillicCodePage, 0, &c, 1, &b, 1, "?", &usedDefault) != 1) return '?';
+    if (WideCharToMultiByte(CyrillicCodePage, WC_NO_BEST_FIT_CHARS, &c, 1, &b, 1, "?", &usedDefault) != 1) return '?';
     return static_cast<unsigned char>(b);
 }
 

@@ -11,6 +11,10 @@ void TWindowTest::TearDown() {
     TerminateApplication();
     SetMainForm(nullptr);
     Pump(0);
+    // A quit left over from a loop that ended otherwise would end the next test's loop at once.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
 }
 
 void RunInsideLoop(const std::function<void()>& script) {
@@ -30,6 +34,12 @@ void RunInsideLoop(const std::function<void()>& script) {
 
 void Pump(int ms) { RunMessagesFor(ms); }
 
+void Activate(TControl* form) {
+    form->Show();
+    const bool active = RunMessagesUntil([form] { return GetActiveWindow() == form->Handle(); }, 2000);
+    ASSERT_TRUE(active) << "the form did not become the active window";
+}
+
 namespace {
 void SendKey(WORD key, bool up) {
     INPUT input{};
@@ -40,9 +50,9 @@ void SendKey(WORD key, bool up) {
 }
 }  // namespace
 
-void PressKey(WORD key, bool shift) {
+void PressKey(WORD key, bool shift, int repeats) {
     if (shift) SendKey(VK_SHIFT, false);
-    SendKey(key, false);
+    for (int i = 0; i <= repeats; ++i) SendKey(key, false);
     SendKey(key, true);
     if (shift) SendKey(VK_SHIFT, true);
     Pump();
@@ -78,4 +88,48 @@ COLORREF PixelAt(HWND window, int x, int y) {
     const COLORREF c = GetPixel(dc, x, y);
     ReleaseDC(window, dc);
     return c;
+}
+
+void MoveMouseTo(HWND window, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(window, &p);
+    SetCursorPos(p.x, p.y);
+    Pump();
+}
+
+void MouseButton(bool down, bool right) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = right ? (down ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP)
+                             : (down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP);
+    SendInput(1, &input, sizeof input);
+    Pump();
+}
+
+TPixels ReadPixels(HDC dc, int width, int height) {
+    TPixels out{width, height, std::vector<COLORREF>(static_cast<std::size_t>(width) * height)};
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, dc, 0, 0, SRCCOPY);
+    GdiFlush();
+    const auto* bgrx = static_cast<const std::uint32_t*>(bits);
+    for (std::size_t i = 0; i < out.Colors.size(); ++i)  // 0x00RRGGBB to 0x00BBGGRR
+        out.Colors[i] = RGB((bgrx[i] >> 16) & 0xFF, (bgrx[i] >> 8) & 0xFF, bgrx[i] & 0xFF);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    return out;
+}
+
+TPixels ClientPixels(HWND window) {
+    RECT r{};
+    GetClientRect(window, &r);
+    HDC dc = GetDC(window);
+    TPixels out = ReadPixels(dc, r.right, r.bottom);
+    ReleaseDC(window, dc);
+    return out;
 }
