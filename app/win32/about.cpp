@@ -1,6 +1,7 @@
 #include "app/win32/about.h"
 
 #include "app/hubs.h"
+#include "app/win32/placement.h"
 #include "winlib/cp1251.h"
 
 TClassChildForm_16D98C0::TClassChildForm_16D98C0(TQXMultiElement* container, TControl* parentControl,
@@ -9,16 +10,9 @@ TClassChildForm_16D98C0::TClassChildForm_16D98C0(TQXMultiElement* container, TCo
     const TFontRec sansSerif = MakeFontRec("MS Sans Serif", 8, 0, 0, 1);
 
     // --- Elements, in creation order ---
-    AboutForm = Create<TQXMainForm>(parentControl);
-    AboutForm->Left = 35;
-    AboutForm->Top = 105;
-    AboutForm->Width = 808;
-    AboutForm->Height = 625;
+    AboutForm = Placed(Create<TQXMainForm>(parentControl), 35, 105, 808, 625, sansSerif);
     AboutForm->SetCaption("О программе"_cp1251);  // a Cyrillic О
     AboutForm->Visible = false;
-    AboutForm->Color = SystemColor(15);
-    AboutForm->Font = sansSerif;
-    AboutForm->BorderKind = 1;
     AboutForm->SetFrameKind(2);
     // The program has no icon of this name: the form takes its parent's.
     AboutForm->SetIcon(LoadIconA(ProgramInstance(), "KORU"));
@@ -36,13 +30,7 @@ TClassChildForm_16D98C0::TClassChildForm_16D98C0(TQXMultiElement* container, TCo
 
     ShowHub = SizedHub(Create<TQXHub>(), 1, 3);
 
-    TitleText = Create<TQXLabel>(form);
-    TitleText->Left = 20;
-    TitleText->Top = 10;
-    TitleText->Width = 728;
-    TitleText->Height = 73;
-    TitleText->Font = MakeFontRec("Arial", 12, fsBold, 0, 204);
-    TitleText->BorderKind = 1;
+    TitleText = Placed(Create<TQXLabel>(form), 20, 10, 728, 73, MakeFontRec("Arial", 12, fsBold, 0, 204));
     TitleText->SetAutoSize(false);
     TitleText->SetTextAlign(0);
     TitleText->Caption = "Программа включения выключения исполнительного устройства \r\n"
@@ -50,13 +38,7 @@ TClassChildForm_16D98C0::TClassChildForm_16D98C0(TQXMultiElement* container, TCo
                          "аналогового модема. \r\n\r\n\r\n\r\n"_cp1251;
     TitleText->initControl();
 
-    MoreText = Create<TQXLabel>(form);
-    MoreText->Left = 15;
-    MoreText->Top = 505;
-    MoreText->Width = 717;
-    MoreText->Height = 83;
-    MoreText->Font = MakeFontRec("Arial", 10, fsBold, 0, 204);
-    MoreText->BorderKind = 1;
+    MoreText = Placed(Create<TQXLabel>(form), 15, 505, 717, 83, MakeFontRec("Arial", 10, fsBold, 0, 204));
     MoreText->SetAutoSize(false);
     MoreText->SetTextAlign(0);
     MoreText->Caption = "Более подробно о настройке программы и вариантах её применения изложено в \r\n"
@@ -85,11 +67,7 @@ TClassChildPanel_16D9A20::TClassChildPanel_16D9A20(TQXMultiElement* container, T
                                                    TScheme* ownerScheme)
     : TClassMultiBase(container, parentControl, ownerScheme) {
     // --- Elements, in creation order ---
-    PicturePanel = Create<TQXPanel>(parentControl);
-    PicturePanel->Left = 10;
-    PicturePanel->Top = 65;
-    PicturePanel->Width = 771;
-    PicturePanel->Height = 435;
+    PicturePanel = Placed(Create<TQXPanel>(parentControl), 10, 65, 771, 435, MakeFontRec("MS Sans Serif", 8, 0, 0, 1));
     PicturePanel->Caption = TText();
     PicturePanel->BevelInner = 2;  // raised
     PicturePanel->BevelOuter = 0;
@@ -97,23 +75,15 @@ TClassChildPanel_16D9A20::TClassChildPanel_16D9A20(TQXMultiElement* container, T
     PicturePanel->BorderStyle = 0;
     PicturePanel->BorderWidth = 1;
     PicturePanel->Alignment = 0;
-    PicturePanel->Color = SystemColor(15);
-    PicturePanel->Font = MakeFontRec("MS Sans Serif", 8, 0, 0, 1);
-    PicturePanel->BorderKind = 1;
     PicturePanel->initControl();
 
     Boundary = Create<TQXEditMulti>();
 
-    Picture = Create<TQXImage>(PicturePanel->control);
-    Picture->Left = 35;
-    Picture->Top = 10;
-    Picture->Width = 710;
-    Picture->Height = 410;
+    Picture = Placed(Create<TQXImage>(PicturePanel->control), 35, 10, 710, 410);
     Picture->LoadPicture(LoadBitmapA(ProgramInstance(), "BITMAP0"));
     Picture->SetSmooth(true);
     Picture->DrawMethod = Picture->StretchDrawMethod();
     Picture->AutoSize = false;
-    Picture->BorderKind = 1;
     Picture->initControl();
 
     // --- Attachments, navigation ---

@@ -4,34 +4,8 @@
 #include "app/request.h"
 #include "app/switching.h"
 #include "app/win32/about.h"
+#include "app/win32/placement.h"
 #include "winlib/cp1251.h"
-
-namespace {
-
-constexpr TColor ButtonFace = SystemColor(15);
-constexpr TColor WindowBackground = SystemColor(5);
-
-// What the schemes set on every visual element unless they say otherwise.
-template <class T>
-T* Placed(T* element, int left, int top, int width, int height, const TFontRec& font) {
-    element->Left = left;
-    element->Top = top;
-    element->Width = width;
-    element->Height = height;
-    element->Font = font;
-    element->Visible = true;
-    element->Enabled = true;
-    element->Align = 0;
-    element->TabOrder = 0;
-    element->InheritFont = false;
-    element->Cursor = nullptr;
-    element->EdgeKind = 0;
-    element->Color = ButtonFace;
-    element->BorderKind = 1;
-    return element;
-}
-
-}  // namespace
 
 TClassMainForm_1667830::TClassMainForm_1667830() {
     const TFontRec arial12 = MakeFontRec("Arial", 12, fsBold, 0, 204);

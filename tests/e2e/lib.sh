@@ -9,7 +9,7 @@ set -euo pipefail
 
 e2e_source=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 e2e_build=${MODEMSWITCH_BUILD_DIR:?set MODEMSWITCH_BUILD_DIR to the Windows build tree}
-e2e_port=9  # far from the COM1..COM4 that Wine maps to the machine's own ports
+e2e_port=12  # clear of COM1..COM4 (the machine's own ports) and the serial tests' COM6, COM9, COM26
 
 # The main window's controls by their place in its client area.
 declare -A e2e_place=(

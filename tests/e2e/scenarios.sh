@@ -2,7 +2,7 @@
 # The program as a person uses it, one scenario per run:
 #   bash tests/e2e/scenarios.sh SCENARIO
 # Each starts a fresh copy of the real program under Wine with the simulated
-# modem on COM9, acts with real clicks and keys, and checks what the person
+# modem on COM12, acts with real clicks and keys, and checks what the person
 # and the device see. CTest runs every scenario under two locales.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 

@@ -532,7 +532,9 @@ DWORD TControl::Style() const {
 void TControl::SetStyle(DWORD style) {
     style_ = style & ~(WS_VISIBLE | WS_DISABLED);
     if (handle_ == nullptr) return;
-    const DWORD kept = static_cast<DWORD>(GetWindowLongPtrW(handle_, GWL_STYLE)) & (WS_VISIBLE | WS_DISABLED);
+    const DWORD now = static_cast<DWORD>(GetWindowLongPtrW(handle_, GWL_STYLE));
+    const DWORD kept = now & (WS_VISIBLE | WS_DISABLED);
+    if ((style_ | kept) == now) return;  // a frame change costs a round trip to the display
     SetWindowLongPtrW(handle_, GWL_STYLE, static_cast<LONG_PTR>(style_ | kept));
     SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
                  SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -545,7 +547,7 @@ DWORD TControl::ExStyle() const {
 
 void TControl::SetExStyle(DWORD exStyle) {
     exStyle_ = exStyle;
-    if (handle_ == nullptr) return;
+    if (handle_ == nullptr || static_cast<DWORD>(GetWindowLongPtrW(handle_, GWL_EXSTYLE)) == exStyle) return;
     SetWindowLongPtrW(handle_, GWL_EXSTYLE, static_cast<LONG_PTR>(exStyle));
     SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
                  SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

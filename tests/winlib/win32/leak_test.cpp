@@ -69,7 +69,9 @@ TEST_F(TLeakTest, TenThousandControlsAndToolsLeaveNothing) {
     int paints = 0;
     ExpectNoLeak("controls", 10000, [&](int i) {
         TControl* c = nullptr;
-        switch (i % 5) {
+        // One control in fifty is a whole form: showing a top-level window
+        // costs Wine tens of milliseconds.
+        switch (i % 50 == 49 ? 4 : i % 4) {
         case 0: c = TControl::NewLabel(host, "label"); break;
         case 1: c = TControl::NewEdit(host, i % 2 ? eoMultiline : 0u); break;
         case 2: c = TControl::NewButton(host, "button"); break;
@@ -91,7 +93,7 @@ TEST_F(TLeakTest, TenThousandControlsAndToolsLeaveNothing) {
         UpdateWindow(c->Handle());
         c->Free();
     });
-    EXPECT_GE(paints, 2000);
+    EXPECT_GE(paints, 2400);
 
     ExpectNoLeak("graphic tools", 10000, [](int i) {
         static constexpr TGraphicTool::TKind kinds[] = {TGraphicTool::TKind::Font, TGraphicTool::TKind::Brush,
