@@ -2,10 +2,9 @@
 // until the user closes it.
 #include <windows.h>
 
-#include <shellapi.h>
-
+#include <cstdlib>
+#include <cstring>
 #include <memory>
-#include <string_view>
 
 #include "app/win32/mainform.h"
 #include "framework/events.h"
@@ -16,20 +15,15 @@
 
 namespace {
 
-// The first argument exactly as given, case and all.
-bool FirstArgumentIs(std::wstring_view expected) {
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (arguments == nullptr) return false;
-    const bool match = count >= 2 && expected == arguments[1];
-    LocalFree(arguments);
-    return match;
-}
+// The first argument exactly as given, case and all. The C runtime has
+// already split the command line; parsing it again would need shell32, a
+// large library to load for one call.
+bool FirstArgumentIs(const char* expected) { return __argc >= 2 && std::strcmp(__argv[1], expected) == 0; }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    if (FirstArgumentIs(L"/iq")) {
+    if (FirstArgumentIs("/iq")) {
         ShowMessage("Сделано в Quvex."_cp1251, "Quvex Info", mbOk, nullptr);
         return 0;
     }
