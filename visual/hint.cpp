@@ -102,18 +102,18 @@ void TQXHintManager::SetTitle(std::uintptr_t id, int icon, std::string_view titl
 }
 
 void TQXHintManager::MouseEntered(std::uintptr_t id) {
-    TTool* tool = Find(id);
-    if (Tracking && tool != nullptr) SendMessageW(tool->Tip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool->Info));
+    TTool* tool = Tracking ? Find(id) : nullptr;  // called on every mouse message
+    if (tool != nullptr) SendMessageW(tool->Tip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool->Info));
 }
 
 void TQXHintManager::MouseLeft(std::uintptr_t id) {
-    TTool* tool = Find(id);
-    if (Tracking && tool != nullptr) SendMessageW(tool->Tip, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&tool->Info));
+    TTool* tool = Tracking ? Find(id) : nullptr;  // called on every mouse message
+    if (tool != nullptr) SendMessageW(tool->Tip, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&tool->Info));
 }
 
 void TQXHintManager::MouseMoved(std::uintptr_t id, int x, int y) {
-    TTool* tool = Find(id);
-    if (Tracking && tool != nullptr) SendMessageW(tool->Tip, TTM_TRACKPOSITION, 0, MAKELPARAM(x, y));
+    TTool* tool = Tracking ? Find(id) : nullptr;
+    if (tool != nullptr) SendMessageW(tool->Tip, TTM_TRACKPOSITION, 0, MAKELPARAM(x, y));
 }
 
 namespace {

@@ -82,7 +82,6 @@ void TQXPanel::initControl() {
     control->AddHandler(MethodOf<&TQXPanel::PanelHandler>(this));
     TQXWin::initControl();
     control->SetText(Caption.view());
-    VerticalAlignment = 0;
     control->SetTextAlign(Alignment);
     control->clickHandler = {[](void* self, TControl*) { FireNull(static_cast<TQXPanel*>(self)->onClick); }, this};
 }

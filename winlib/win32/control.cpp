@@ -110,7 +110,7 @@ TControl::TControl(const TClassDescriptor& kind, TControl* parent) : kind_(kind)
     tabOrder_ = static_cast<int>(parent->children_.size()) - 1;
 }
 
-TControl* TControl::MakeChildOf(TControl*) {
+TControl* TControl::FinishChild() {
     // Child windows: clipped, with the client edge in place of the border
     // line on 3D parents, numbered, and reporting through the layer.
     style_ |= ClipBits;
@@ -162,7 +162,7 @@ TControl* TControl::NewLabel(TControl* parent, std::string_view text) {
     label->text_ = Widen1251(text);
     label->bounds_.right = label->bounds_.left + 64;
     label->bounds_.bottom = label->bounds_.top + 22;
-    return label->MakeChildOf(parent);
+    return label->FinishChild();
 }
 
 TControl* TControl::NewEdit(TControl* parent, std::uint32_t options) {
@@ -174,7 +174,7 @@ TControl* TControl::NewEdit(TControl* parent, std::uint32_t options) {
     // A one-line edit keeps Left and Right for its caret.
     edit->navigationKeys_ = multiline ? nkTab : (nkTab | nkUpDown | nkPage);
     if (options & eoWantTab) edit->navigationKeys_ &= static_cast<std::uint8_t>(~nkTab);
-    return edit->MakeChildOf(parent);
+    return edit->FinishChild();
 }
 
 TControl* TControl::NewButton(TControl* parent, std::string_view caption) {
@@ -184,13 +184,13 @@ TControl* TControl::NewButton(TControl* parent, std::string_view caption) {
     button->text_ = Widen1251(caption);
     button->bounds_.right = button->bounds_.left + 64;
     button->bounds_.bottom = button->bounds_.top + 22;
-    return button->MakeChildOf(parent);
+    return button->FinishChild();
 }
 
 TControl* TControl::NewPaintBox(TControl* parent) {
     auto* box = new TControl(PaintBoxKind, parent);
     box->style_ = WS_CHILD;
-    return box->MakeChildOf(parent);
+    return box->FinishChild();
 }
 
 TControl::~TControl() {
@@ -462,11 +462,6 @@ void TControl::RealignChildren() {
         }
     }
     aligning_ = false;
-}
-
-void TControl::Realign() {
-    if (parent_ != nullptr) parent_->RealignChildren();
-    RealignChildren();
 }
 
 // --- Text ---

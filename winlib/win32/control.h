@@ -236,14 +236,15 @@ protected:
 
 private:
     TControl(const TClassDescriptor& kind, TControl* parent);
-    TControl* MakeChildOf(TControl* parent);
+    // What every child control gets on top of its kind (see NewLabel ...).
+    TControl* FinishChild();
 
     bool BuiltIn(TMsg& msg, LRESULT& result);
     bool HandleKeys(TMsg& msg, LRESULT& result);
     bool HandleMouse(TMsg& msg, LRESULT& result);
     bool HandlePaint(TMsg& msg, LRESULT& result);
     bool HandleShowWindow(TMsg& msg, LRESULT& result);
-    bool HandleClose(TMsg& msg, LRESULT& result);
+    bool HandleClose(LRESULT& result);
     void WindowGone();
     void ApplyVisibility(bool atCreation);
     bool RegisterClassOnce();
@@ -252,7 +253,6 @@ private:
     void ReadBoundsFromWindow();
     void FitToText();
     void RealignChildren();
-    void Realign();
 
     friend struct TLayer;  // the window procedure, the loop and the per-kind handlers
 
@@ -291,7 +291,7 @@ private:
     int tabOrder_ = 0;
     int windowState_ = 0;
     int parentShowCommand_ = 0;  // remembered while the parent is minimised
-    int focusDepth_ = 0, clickDepth_ = 0;
+    int clickDepth_ = 0;  // a click handler that clicks again is not re-entered
     bool navigation_ = false;
     bool mousePressed_ = false;  // a click on a control of the layer's own class
     TControl* defaultButton_ = nullptr;  // on a form

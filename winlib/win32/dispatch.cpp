@@ -150,14 +150,8 @@ bool TControl::BuiltIn(TMsg& msg, LRESULT& result) {
     case WM_MOVE:
         ReadBoundsFromWindow();
         return false;
-    case WM_SETFOCUS:
-        if (!enabled_) return false;
-        ++focusDepth_;
-        result = DefaultProcessing(msg);
-        --focusDepth_;
-        return true;
     case WM_CLOSE:
-        return HandleClose(msg, result);
+        return HandleClose(result);
     case WM_SHOWWINDOW:
         return HandleShowWindow(msg, result);
     case WM_SETCURSOR:
@@ -280,7 +274,7 @@ bool TControl::HandleShowWindow(TMsg& msg, LRESULT& result) {
     return false;
 }
 
-bool TControl::HandleClose(TMsg& msg, LRESULT& result) {
+bool TControl::HandleClose(LRESULT& result) {
     bool accept = true;
     if (closeQueryHandler) closeQueryHandler(this, accept);
     if (!accept) {
@@ -293,7 +287,6 @@ bool TControl::HandleClose(TMsg& msg, LRESULT& result) {
         result = 0;
         return true;
     }
-    (void)msg;
     return false;  // default processing destroys the window
 }
 

@@ -54,10 +54,10 @@ void TGraphicTool::Follow(TGraphicTool* parent) {
 // the handle, tells the listener and passes on to the followers. The old
 // handle is deleted only after the listener has had the chance to put the
 // new one in its place, so no window ever holds a deleted object.
-template <class Change>
-void TGraphicTool::Modify(Change change, bool own) {
+template <class Edit>
+void TGraphicTool::Modify(Edit edit, bool own) {
     if (own) Follow(nullptr);
-    change();
+    edit();
     Changed();
 }
 
@@ -87,15 +87,19 @@ void TGraphicTool::CopyDescription(const TGraphicTool& o) {
     penMode_ = o.penMode_;
 }
 
+// One field of the description; a value it already has changes nothing.
+template <class T>
+void TGraphicTool::Change(T& field, std::type_identity_t<T> value) {
+    if (field == value) return;
+    Modify([&] { field = value; });
+}
+
 void TGraphicTool::Assign(const TGraphicTool& other) {
     if (&other == this || other.kind_ != kind_ || SameDescription(other)) return;
     Modify([&] { CopyDescription(other); });
 }
 
-void TGraphicTool::SetColor(TColor color) {
-    if (color == color_) return;
-    Modify([&] { color_ = color; });
-}
+void TGraphicTool::SetColor(TColor color) { Change(color_, color); }
 
 std::string TGraphicTool::FontName() const { return Narrow1251(font_.lfFaceName); }
 
@@ -109,15 +113,9 @@ void TGraphicTool::SetFontName(std::string_view name) {
     });
 }
 
-void TGraphicTool::SetFontHeight(int height) {
-    if (height == font_.lfHeight) return;
-    Modify([&] { font_.lfHeight = height; });
-}
+void TGraphicTool::SetFontHeight(int height) { Change(font_.lfHeight, height); }
 
-void TGraphicTool::SetFontWeight(int weight) {
-    if (weight == font_.lfWeight) return;
-    Modify([&] { font_.lfWeight = weight; });
-}
+void TGraphicTool::SetFontWeight(int weight) { Change(font_.lfWeight, weight); }
 
 std::uint8_t TGraphicTool::FontStyle() const {
     std::uint8_t style = 0;
@@ -142,40 +140,19 @@ void TGraphicTool::SetFontStyle(std::uint8_t style) {
     });
 }
 
-void TGraphicTool::SetFontCharset(std::uint8_t charset) {
-    if (charset == font_.lfCharSet) return;
-    Modify([&] { font_.lfCharSet = charset; });
-}
+void TGraphicTool::SetFontCharset(std::uint8_t charset) { Change(font_.lfCharSet, charset); }
 
-void TGraphicTool::SetBrushStyle(std::uint8_t style) {
-    if (style == brushStyle_) return;
-    Modify([&] { brushStyle_ = style; });
-}
+void TGraphicTool::SetBrushStyle(std::uint8_t style) { Change(brushStyle_, style); }
 
-void TGraphicTool::SetBrushBitmap(HBITMAP pattern) {
-    if (pattern == brushBitmap_) return;
-    Modify([&] { brushBitmap_ = pattern; });
-}
+void TGraphicTool::SetBrushBitmap(HBITMAP pattern) { Change(brushBitmap_, pattern); }
 
-void TGraphicTool::SetHatchColor(TColor color) {
-    if (color == hatchColor_) return;
-    Modify([&] { hatchColor_ = color; });
-}
+void TGraphicTool::SetHatchColor(TColor color) { Change(hatchColor_, color); }
 
-void TGraphicTool::SetPenStyle(int style) {
-    if (style == penStyle_) return;
-    Modify([&] { penStyle_ = style; });
-}
+void TGraphicTool::SetPenStyle(int style) { Change(penStyle_, style); }
 
-void TGraphicTool::SetPenWidth(int width) {
-    if (width == penWidth_) return;
-    Modify([&] { penWidth_ = width; });
-}
+void TGraphicTool::SetPenWidth(int width) { Change(penWidth_, width); }
 
-void TGraphicTool::SetPenMode(int mode) {
-    if (mode == penMode_) return;
-    Modify([&] { penMode_ = mode; });
-}
+void TGraphicTool::SetPenMode(int mode) { Change(penMode_, mode); }
 
 HGDIOBJ TGraphicTool::Handle() {
     // A system colour may have changed since the handle was made.

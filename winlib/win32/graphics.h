@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "winlib/method.h"
@@ -94,8 +95,10 @@ protected:
     ~TGraphicTool() override;
 
 private:
-    template <class Change>
-    void Modify(Change change, bool own = true);
+    template <class Edit>
+    void Modify(Edit edit, bool own = true);
+    template <class T>
+    void Change(T& field, std::type_identity_t<T> value);
     void Changed();
     bool SameDescription(const TGraphicTool& other) const;
     void CopyDescription(const TGraphicTool& other);
