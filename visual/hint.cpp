@@ -31,10 +31,14 @@ HWND TQXHintManager::TipWindow(std::uintptr_t tool) const {
     return t != nullptr ? t->Tip : nullptr;
 }
 
+// The record as version 5 of the common controls knows it, which is what a
+// program without a manifest gets on Windows: it refuses the larger
+// records of version 6 (64 bytes at 64 bits, not sizeof's 72).
+
 std::uintptr_t TQXHintManager::RegisterTool(HWND window) {
     auto tool = std::make_unique<TTool>();
     TOOLINFOW& info = tool->Info;
-    info.cbSize = sizeof info;
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
     info.uFlags = TTF_IDISHWND | TTF_SUBCLASS | TTF_TRANSPARENT;
     info.hwnd = window;
     info.uId = reinterpret_cast<UINT_PTR>(window);
@@ -61,7 +65,12 @@ std::uintptr_t TQXHintManager::RegisterTool(HWND window) {
     SendMessageW(tip, WM_SETFONT, reinterpret_cast<WPARAM>(tool->Font), TRUE);
 
     SetWindowPos(tip, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+    if (!SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info))) {
+        // No tip then, and nothing left behind for one.
+        if (tip != nullptr) DestroyWindow(tip);
+        GdiDelete(tool->Font);
+        return 0;
+    }
     SendMessageW(tip, TTM_SETTIPTEXTCOLOR, ResolveColor(Font.Color), 0);
     SendMessageW(tip, TTM_SETTIPBKCOLOR, ResolveColor(BackColor), 0);
     SendMessageW(tip, TTM_SETDELAYTIME, TTDT_INITIAL, MAKELPARAM(InitialDelay, 0));

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "winlib/cp1251.h"
 #include "winlib/inifile.h"
 #include "winlib/win32/wintext.h"
 
@@ -290,7 +291,7 @@ void TQXMainForm::StoreInRegistry(bool save) {
 void TQXMainForm::StoreInIni(bool save) {
     const std::string_view key = PositionKey.view();
     const std::size_t ini = key.find(".ini\\");
-    const std::string file = ProgramDirectory() + std::string(key.substr(0, ini + 4));
+    const std::string file = ProgramDirectory() + Utf8From1251(key.substr(0, ini + 4));
     auto store = NewObj<TIniFile>(file);
     store->Section = std::string(key.substr(ini + 5));
     static constexpr const char* names[] = {"Left", "Top", "Width", "Height"};

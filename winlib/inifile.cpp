@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "winlib/cp1251.h"
 #include "winlib/profile.h"
 
 std::int32_t TIniFile::AccessInteger(std::string_view key, std::int32_t value) {
@@ -88,7 +89,7 @@ std::string ResolveFileName(std::string_view name) {
         if (present) ReplaceMacro(pieces, macro, directory());
     }
     std::string result;
-    for (const TPiece& piece : pieces) result += piece.Text;
+    for (const TPiece& piece : pieces) result += piece.Inserted ? piece.Text : Utf8From1251(piece.Text);
     if (!inifile_detail::HasLocation(result)) result.insert(0, ProgramDirectory());
     return result;
 }

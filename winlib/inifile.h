@@ -33,6 +33,9 @@ protected:
     ~TIniFile() override = default;
 };
 
+// File names from here on are UTF-8, whatever the scheme's texts are: the
+// program's folder may be named in a script no ANSI code page has.
+
 // The directory of the program's executable, ending in its separator
 // ("C:\prog\"; natively "/opt/prog/"). Empty when it cannot be found.
 std::string ProgramDirectory();
@@ -50,7 +53,8 @@ std::string WindowsDirectory();
 std::string TempDirectory();
 std::string SystemDirectory();
 
-// A scheme's file name made into the full name: "%windir%", "%tmpdir%" and
+// A scheme's file name (Windows-1251) made into the full name (UTF-8):
+// "%windir%", "%tmpdir%" and
 // "%sysdir%" (case matters) are replaced by those directories, each macro
 // in turn, left to right, never looking into text already inserted; then a
 // name without ':' or '\' gets ProgramDirectory() in front. Natively '/'

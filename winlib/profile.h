@@ -1,14 +1,17 @@
 #pragma once
 // Private-profile (INI) files: read a string or an integer under a section
 // and key, write or delete one key. The calls behave like the Win32
-// private-profile functions; the Win32 ones are the default on Windows, our
-// own reader and writer everywhere else.
+// private-profile functions. Our own reader and writer is the default on
+// every platform: on Windows the system's ANSI calls cannot reach a folder
+// named outside the ANSI code page, and its wide calls would store the
+// Russian texts in that code page, so a Western system would lose them.
 //
-// Every name is a zero-terminated ANSI string; a zero byte inside ends it,
-// as it would for the Win32 calls.
+// Sections, keys and values are zero-terminated ANSI strings (a zero byte
+// inside ends them, as for the Win32 calls); file names are UTF-8.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,8 +47,7 @@ public:
 TProfileStore& CurrentProfileStore();
 TProfileStore* SetProfileStore(TProfileStore* store);
 
-// The platform's own: the Win32 functions on Windows, NativeProfileStore()
-// elsewhere.
+// The platform's default: NativeProfileStore() everywhere.
 TProfileStore& PlatformProfileStore();
 
 // Our own implementation, on every platform. Files without a byte-order
@@ -57,7 +59,10 @@ TProfileStore& NativeProfileStore();
 std::unique_ptr<TProfileStore> MakeNativeProfileStore(std::uint32_t codePage);
 
 #if defined(_WIN32)
-// GetPrivateProfileStringA, GetPrivateProfileIntA, WritePrivateProfileStringA.
+// The system's own calls, the reference our store is measured against:
+// GetPrivateProfileStringW, GetPrivateProfileIntW, WritePrivateProfileStringW,
+// with the texts converted from and to the system's ANSI code page exactly
+// as the ANSI calls would.
 TProfileStore& Win32ProfileStore();
 #endif
 
@@ -67,6 +72,14 @@ namespace profile_detail {
 
 enum class TReadResult { Ok, Missing, Failed };
 
+// The file opened for binary reading by its UTF-8 name; nullptr with errno
+// set (ENOENT: no such file) when it cannot be.
+std::FILE* OpenForReading(const char* path);
+
+// A temporary file of ReplaceWholeFile for `target`: its name is the
+// target's followed by ".tmp<pid>.<n>". Gives the writer's pid.
+bool IsTempFileOf(std::string_view fileName, std::string_view targetName, unsigned long& pid);
+
 // The whole file. Missing: there is no such file; Failed: it exists but
 // cannot be read (a directory, no permission, too big to be a profile).
 TReadResult ReadWholeFile(const char* path, std::string& bytes);
@@ -74,7 +87,8 @@ TReadResult ReadWholeFile(const char* path, std::string& bytes);
 // Replaces the file's contents with `bytes` so that a crash leaves either
 // the old or the new file, never a mix: the bytes go to a new file in the
 // same directory, which then takes the old one's place. A read-only file
-// is not replaced. False when nothing was changed.
+// is not replaced. False when nothing was changed. Temporary files that a
+// writer killed mid-write left for the same target are removed.
 bool ReplaceWholeFile(const char* path, std::string_view bytes);
 
 }  // namespace profile_detail

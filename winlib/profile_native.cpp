@@ -519,7 +519,7 @@ constexpr std::size_t kMaxProfileBytes = 64u << 20;
 TReadResult ReadWholeFile(const char* path, std::string& bytes) {
     bytes.clear();
     errno = 0;
-    std::FILE* f = std::fopen(path, "rb");
+    std::FILE* f = OpenForReading(path);
     if (!f) return errno == ENOENT ? TReadResult::Missing : TReadResult::Failed;
     char buffer[8192];
     bool ok = true;
@@ -538,6 +538,26 @@ TReadResult ReadWholeFile(const char* path, std::string& bytes) {
     std::fclose(f);
     if (!ok) bytes.clear();
     return ok ? TReadResult::Ok : TReadResult::Failed;
+}
+
+bool IsTempFileOf(std::string_view fileName, std::string_view targetName, unsigned long& pid) {
+    constexpr std::string_view tmp = ".tmp";
+    if (fileName.size() <= targetName.size() + tmp.size()) return false;
+    if (fileName.substr(0, targetName.size()) != targetName) return false;
+    std::string_view rest = fileName.substr(targetName.size());
+    if (rest.substr(0, tmp.size()) != tmp) return false;
+    rest.remove_prefix(tmp.size());
+    auto digits = [&rest](unsigned long& value) {
+        std::size_t n = 0;
+        value = 0;
+        while (n < rest.size() && n < 10 && rest[n] >= '0' && rest[n] <= '9') value = value * 10 + (rest[n++] - '0');
+        rest.remove_prefix(n);
+        return n > 0;
+    };
+    unsigned long counter = 0;
+    if (!digits(pid) || rest.empty() || rest.front() != '.') return false;
+    rest.remove_prefix(1);
+    return digits(counter) && rest.empty();
 }
 
 }  // namespace profile_detail

@@ -40,6 +40,7 @@ e2e_setup() {
     done < <(bash "$e2e_source/scripts/wine-run" --prepare "$e2e_build")
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     cp "$e2e_build/bin/modemswitch.exe" "$e2e_dir/"
+    e2e_home=$e2e_dir  # the program's folder
     e2e_modem_log=$e2e_dir/modem.log
     : >"$e2e_modem_log"
     e2e_link=$WINEPREFIX/dosdevices/com$e2e_port
@@ -56,9 +57,16 @@ e2e_teardown() {
     rm -rf "$e2e_dir"
 }
 
+# Moves the program into a folder of the given name inside the test's.
+e2e_move_to() {
+    e2e_home=$e2e_dir/$1
+    mkdir -p "$e2e_home"
+    mv "$e2e_dir/modemswitch.exe" "$e2e_home/"
+}
+
 # Starts the program (in the background) with the given arguments.
 e2e_start() {
-    (cd "$e2e_dir" && exec wine modemswitch.exe "$@") >"$e2e_dir/program.out" 2>&1 &
+    (cd "$e2e_home" && exec wine modemswitch.exe "$@") >"$e2e_dir/program.out" 2>&1 &
     e2e_program=$!
     e2e_pids+=("$e2e_program")
 }
@@ -224,4 +232,4 @@ expect_no_command_after() {
 }
 
 # The settings file's bytes, made readable (CR shown as \r).
-settings() { sed 's/\r/\\r/g' "$e2e_dir/com i dlit.ini" 2>/dev/null | tr '\n' '|'; }
+settings() { sed 's/\r/\\r/g' "$e2e_home/com i dlit.ini" 2>/dev/null | tr '\n' '|'; }

@@ -79,7 +79,7 @@ BOOL CALLBACK ListControl(HWND control, LPARAM) {
 
 BOOL CALLBACK ListWindow(HWND window, LPARAM) {
     const std::string cls = ClassOf(window);
-    if (cls != "obj_Form" && cls != "#32770") return TRUE;
+    if (cls != "obj_Form" && cls != "#32770" && cls != "tooltips_class32") return TRUE;
     RECT r{};
     GetWindowRect(window, &r);
     POINT client{0, 0};

@@ -13,7 +13,7 @@ port_label='Номер СОМ-порта, к которому подключен
 wrong_port='COM-порт указан неверно. Нажмите "Сброс" и введите другой порт.'  # COM in Latin letters
 
 # Settings as the program writes them (its section and keys).
-write_settings() { printf '[params]\r\np1=%s\r\np2=%s\r\n' "$1" "$2" >"$e2e_dir/com i dlit.ini"; }
+write_settings() { printf '[params]\r\np1=%s\r\np2=%s\r\n' "$1" "$2" >"$e2e_home/com i dlit.ini"; }
 
 first_start() {
     e2e_start
@@ -194,6 +194,57 @@ closing() {
     expect_no_command_after 1 0.5
     [[ $(settings) == "[params]\r|p1=$e2e_port\r|p2=0\r|" ]] || fail "the settings changed: $(settings)"
 }
+
+# Resting the pointer on the pulse field shows its hint on the display.
+hint() {
+    e2e_start
+    wait_for_main_window
+    local place=${e2e_place[pulse]}
+    xdotool mousemove $((main_client_x + ${place% *} + 30)) $((main_client_y + ${place#* } + 10))
+    local text='Врнмя в секундах на которое происходит включение. При значении "0" включено постоянно до выключения'
+    local deadline=$((SECONDS + 5))
+    until probe >"$e2e_dir/probe.txt" &&
+        awk -F'\t' -v t="$text" '$1 == "window" && $3 == "tooltips_class32" && $4 == 1 && $11 == t { found = 1 }
+                                 END { exit !found }' "$e2e_dir/probe.txt"; do
+        ((SECONDS < deadline)) || fail "no hint shown over the pulse field: $(grep tooltips "$e2e_dir/probe.txt")"
+        sleep 0.2
+    done
+    [[ -z ${E2E_SHOT:-} ]] || /usr/bin/import -window root "$E2E_SHOT"
+}
+
+# The program in a folder whose name no ANSI code page but one may hold:
+# the settings and the requests live there all the same, and a Russian
+# value is stored as the same Windows-1251 bytes whatever the system's
+# code page is.
+in_folder() {
+    e2e_move_to "$1"
+    e2e_start
+    wait_for_main_window
+    check_port() {
+        [[ $(settings) == "[params]\r|p1=$1\r|" ]] || fail "after typing '$1' the settings are '$(settings)'"
+    }
+    type_into port "$e2e_port" check_port
+    # "ыж" (xdotool types Cyrillic only as key names)
+    click pulse
+    xdotool key --delay 100 Cyrillic_yeru Cyrillic_zhe
+    sleep 0.2
+    local bytes
+    bytes=$(od -An -tx1 "$e2e_home/com i dlit.ini" | tr -d ' \n')
+    [[ $bytes == "$(printf '[params]\r\np1=%s\r\np2=' "$e2e_port" | od -An -tx1 | tr -d ' \n')fbe60d0a" ]] ||
+        fail "the Russian value was stored as $bytes"
+    xdotool key BackSpace BackSpace
+    xdotool type 0
+    sleep 0.2
+    [[ $(settings) == "[params]\r|p1=$e2e_port\r|p2=0\r|" ]] || fail "the settings are '$(settings)'"
+    printf '[znah]\r\np1=1\r\n' >"$e2e_home/vr.ini"
+    expect_command 1 "$on_hex" 4 >/dev/null
+    wait_for_text switch 'Отключить'
+    sleep 0.5
+    ! grep -q 'p1=' "$e2e_home/vr.ini" || fail "the request was not deleted: $(cat "$e2e_home/vr.ini")"
+    [[ -z $(find "$e2e_dir" -name '*.tmp*') ]] || fail "temporary files were left: $(ls -A "$e2e_home")"
+}
+folder_cyrillic() { in_folder 'Тест папка'; }
+folder_greek() { in_folder 'Δοκιμή φάκελος'; }
 
 scenario=${1:?usage: scenarios.sh SCENARIO}
 declare -F "$scenario" >/dev/null || fail "no scenario '$scenario'"

@@ -163,9 +163,10 @@ TEST_F(TControlsTest, OnlyElementsWithHintsGetTooltips) {
         HWND window = c.element->control->Handle();
         HWND tip = tips.emplace_back(DefaultHintManager().TipWindow(c.element->hintToolId));
         ASSERT_TRUE(IsWindow(tip));
+        EXPECT_EQ(SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0), 1);
         wchar_t buffer[256]{};
         TOOLINFOW info{};
-        info.cbSize = sizeof info;
+        info.cbSize = TTTOOLINFOW_V2_SIZE;
         info.hwnd = window;
         info.uId = reinterpret_cast<UINT_PTR>(window);
         info.lpszText = buffer;

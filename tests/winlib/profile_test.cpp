@@ -7,6 +7,16 @@
 
 #include <string>
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+#endif
+
+#include <filesystem>
+
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -179,6 +189,68 @@ TEST_F(ProfileTest, NoTemporaryFilesAreLeftBehind) {
     EXPECT_EQ(dir.FileCount(), 1);
     EXPECT_EQ(Slurp(file), "[s]\r\n");
 }
+
+TEST_F(ProfileTest, TemporaryFilesOfGoneWritersGoWithTheNextWrite) {
+    // 4194305 is above every system's largest process id: its writer is gone.
+    const std::string stale = file + ".tmp4194305.7";
+    const std::string otherTarget = dir.File("other.ini.tmp4194305.7");
+    const std::string notOurs = file + ".tmp4194305.x";
+    for (const std::string& f : {stale, otherTarget, notOurs}) Spit(f, "[half");
+    ASSERT_TRUE(Write("s", "k", "1"));
+    EXPECT_FALSE(FileExists(stale));
+    EXPECT_TRUE(FileExists(otherTarget));  // another file's business
+    EXPECT_TRUE(FileExists(notOurs));      // not our pattern
+#if !defined(_WIN32)
+    const std::string living = file + ".tmp1.3";  // pid 1 runs as long as the system does
+    Spit(living, "[half");
+    ASSERT_TRUE(Write("s", "k", "2"));
+    EXPECT_TRUE(FileExists(living));
+#endif
+}
+
+// Under Wine also run with a Russian ANSI code page (the name holds
+// "CodePage"); Wine's C locale can name no such folder on the Unix side.
+TEST_F(ProfileTest, FoldersNamedInAnyScriptAreReachedWhateverTheCodePage) {
+    // UTF-8 names: Cyrillic and Greek, which no single ANSI code page holds.
+    for (const char* folder : {"\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82", "\xCE\x94\xCE\xBF\xCE\xBA"}) {
+        const std::string path = dir.File(folder);
+        std::error_code error;
+        if (!std::filesystem::create_directory(std::filesystem::u8path(path), error))
+            GTEST_SKIP() << "this system cannot name the folder: " << error.message();
+        const std::string named = path + (dir.File("x").substr(dir.Path().size(), 1)) + "com i dlit.ini";
+        ASSERT_TRUE(store.WriteString("params", "p2", "\xFB\xE6", named.c_str()));
+        EXPECT_EQ(store.GetString("params", "p2", "", named.c_str()), "\xFB\xE6") << folder;
+        EXPECT_EQ(store.GetInt("params", "p2", -1, named.c_str()), 0) << folder;
+    }
+}
+
+#if !defined(_WIN32)
+// A writer killed anywhere in a write leaves the old or the new settings,
+// and the next write takes away whatever temporary file it left.
+TEST_F(ProfileTest, WritersKilledMidWriteLeaveIntactSettingsAndNoLitter) {
+    std::mt19937 random(12345);
+    const std::string padding(4000, 'x');  // a write long enough to be caught in
+    ASSERT_TRUE(Write("params", "p1", "0"));
+    for (int kill = 0; kill < 200; ++kill) {
+        const pid_t writer = ::fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            for (int i = 0;; ++i) {
+                NativeProfileStore().WriteString("params", "p1", std::to_string(i).c_str(), file.c_str());
+                NativeProfileStore().WriteString("params", "pad", (padding + std::to_string(i)).c_str(), file.c_str());
+            }
+        }
+        ::usleep(200 + random() % 3000);
+        ::kill(writer, SIGKILL);
+        ::waitpid(writer, nullptr, 0);
+        const std::string p1 = Get("params", "p1", "");
+        ASSERT_FALSE(p1.empty()) << "kill " << kill << ": " << Slurp(file).substr(0, 80);
+        ASSERT_TRUE(Write("params", "last", std::to_string(kill).c_str()));
+        ASSERT_EQ(dir.FileCount(), 1) << "kill " << kill;
+    }
+    EXPECT_EQ(Get("params", "last"), "199");
+}
+#endif
 
 TEST_F(ProfileTest, ANullValueDeletesTheKeyOnly) {
     Spit(file, "[znah]\r\np1=1\r\np2=2\r\n[other]\r\np1=9\r\n");

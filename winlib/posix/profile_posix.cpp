@@ -1,4 +1,6 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +15,34 @@ TProfileStore& PlatformProfileStore() { return NativeProfileStore(); }
 
 namespace profile_detail {
 
+std::FILE* OpenForReading(const char* path) { return std::fopen(path, "rb"); }
+
 namespace {
+
+std::string DirectoryOf(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
+// A writer killed between creating its temporary file and renaming it
+// leaves the file behind; the next write of the same target takes it away.
+// Files of a living process (another writer right now) and our own are
+// left alone.
+void RemoveStaleTempFiles(const std::string& target) {
+    const std::string dir = DirectoryOf(target);
+    const std::size_t slash = target.rfind('/');
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    DIR* listing = ::opendir(dir.c_str());
+    if (!listing) return;
+    while (const dirent* entry = ::readdir(listing)) {
+        unsigned long pid = 0;
+        if (!IsTempFileOf(entry->d_name, name, pid)) continue;
+        if (pid == static_cast<unsigned long>(::getpid()) || pid > 0x7FFFFFFFul) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        ::unlinkat(::dirfd(listing), entry->d_name, 0);
+    }
+    ::closedir(listing);
+}
 
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -29,9 +58,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 // Makes the rename itself durable; a failure here loses nothing.
 void SyncDirectory(const std::string& file) {
-    const std::size_t slash = file.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(DirectoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -89,6 +116,7 @@ bool ReplaceWholeFile(const char* path, std::string_view bytes) {
         return false;
     }
     SyncDirectory(target);
+    RemoveStaleTempFiles(target);
     return true;
 }
 

@@ -3,20 +3,21 @@
 #include <string>
 
 #include "winlib/inifile.h"
+#include "winlib/win32/wintext.h"
 
 namespace {
 
-// Asks with a growing buffer: the 260-character limit of old would give a
-// cut, wrong directory for a deep path.
+// Asks the wide API with a growing buffer, so a folder named in any script
+// and deeper than the 260 characters of old comes back whole, as UTF-8.
 template <class Query>
 std::string AskSystem(Query query) {
-    std::string buffer(MAX_PATH + 1, '\0');
+    std::wstring buffer(MAX_PATH + 1, L'\0');
     for (;;) {
         const UINT n = query(buffer.data(), static_cast<UINT>(buffer.size()));
         if (n == 0) return std::string();
         if (n < buffer.size()) {
             buffer.resize(n);
-            return buffer;
+            return NarrowUtf8(buffer);
         }
         if (buffer.size() >= 0x10000) return std::string();
         buffer.resize(n > buffer.size() ? n : buffer.size() * 2);
@@ -31,33 +32,26 @@ std::string WithBackslash(std::string dir) {
 }  // namespace
 
 std::string WindowsDirectory() {
-    return WithBackslash(AskSystem([](char* b, UINT n) { return GetWindowsDirectoryA(b, n); }));
+    return WithBackslash(AskSystem([](wchar_t* b, UINT n) { return GetWindowsDirectoryW(b, n); }));
 }
 
 std::string TempDirectory() {
-    return WithBackslash(AskSystem([](char* b, UINT n) { return static_cast<UINT>(GetTempPathA(n, b)); }));
+    return WithBackslash(AskSystem([](wchar_t* b, UINT n) { return static_cast<UINT>(GetTempPathW(n, b)); }));
 }
 
 std::string SystemDirectory() {
-    return WithBackslash(AskSystem([](char* b, UINT n) { return GetSystemDirectoryA(b, n); }));
+    return WithBackslash(AskSystem([](wchar_t* b, UINT n) { return GetSystemDirectoryW(b, n); }));
 }
 
 namespace inifile_detail {
 
 std::string QueryProgramDirectory() {
-    // GetModuleFileNameA answers a short buffer with a cut name of exactly
-    // its size, not with the size it needs.
-    std::string path(MAX_PATH + 1, '\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return std::string();
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        if (path.size() >= 0x10000) return std::string();
-        path.resize(path.size() * 2);
-    }
+    // GetModuleFileNameW answers a short buffer with a cut name of exactly
+    // its size, not with the size it needs: AskSystem then grows it.
+    const std::string path = AskSystem([](wchar_t* b, UINT n) {
+        const DWORD got = GetModuleFileNameW(nullptr, b, n);
+        return got >= n ? n : static_cast<UINT>(got);
+    });
     const std::size_t slash = path.rfind('\\');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }

@@ -4,10 +4,31 @@
 #include <string>
 
 #include "winlib/profile.h"
+#include "winlib/win32/wintext.h"
 
 namespace {
 
 const char* OrEmpty(const char* s) { return s ? s : ""; }
+
+// Texts in the system's ANSI code page, as the ANSI calls take them.
+std::wstring FromAnsi(const char* text) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, OrEmpty(text), -1, nullptr, 0);
+    if (n <= 1) return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, OrEmpty(text), -1, wide.data(), n);
+    wide.resize(static_cast<std::size_t>(n - 1));
+    return wide;
+}
+
+std::string ToAnsi(std::wstring_view text) {
+    if (text.empty()) return std::string();
+    const int size = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string narrow(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), size, narrow.data(), n, nullptr, nullptr);
+    return narrow;
+}
 
 // Straight through to the system. Names are never passed as nullptr: for
 // these functions a null section or key means "list the names" or "delete
@@ -15,23 +36,58 @@ const char* OrEmpty(const char* s) { return s ? s : ""; }
 class TWin32ProfileStore final : public TProfileStore {
 public:
     std::string GetString(const char* section, const char* key, const char* defaultValue, const char* file) override {
-        char buffer[ProfileStringMax + 1];
-        buffer[0] = '\0';
-        GetPrivateProfileStringA(OrEmpty(section), OrEmpty(key), OrEmpty(defaultValue), buffer, sizeof buffer,
-                                 OrEmpty(file));
-        buffer[ProfileStringMax] = '\0';
-        return std::string(buffer, std::strlen(buffer));
+        wchar_t buffer[ProfileStringMax + 1];
+        buffer[0] = L'\0';
+        GetPrivateProfileStringW(FromAnsi(section).c_str(), FromAnsi(key).c_str(), FromAnsi(defaultValue).c_str(),
+                                 buffer, ProfileStringMax + 1, WidenUtf8(OrEmpty(file)).c_str());
+        buffer[ProfileStringMax] = L'\0';
+        return ToAnsi(std::wstring_view(buffer, std::wcslen(buffer)));
     }
 
     std::int32_t GetInt(const char* section, const char* key, std::int32_t defaultValue, const char* file) override {
-        return static_cast<std::int32_t>(
-            GetPrivateProfileIntA(OrEmpty(section), OrEmpty(key), defaultValue, OrEmpty(file)));
+        return static_cast<std::int32_t>(GetPrivateProfileIntW(FromAnsi(section).c_str(), FromAnsi(key).c_str(),
+                                                               defaultValue, WidenUtf8(OrEmpty(file)).c_str()));
     }
 
     bool WriteString(const char* section, const char* key, const char* value, const char* file) override {
-        return WritePrivateProfileStringA(OrEmpty(section), OrEmpty(key), value, OrEmpty(file)) != FALSE;
+        const std::wstring wideValue = FromAnsi(value);
+        return WritePrivateProfileStringW(FromAnsi(section).c_str(), FromAnsi(key).c_str(),
+                                          value ? wideValue.c_str() : nullptr,
+                                          WidenUtf8(OrEmpty(file)).c_str()) != FALSE;
     }
 };
+
+// The folder part of a path, with its separator ("" for a bare name).
+std::wstring FolderOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+bool ProcessIsGone(unsigned long pid) {
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
+    const bool gone = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return gone;
+}
+
+// A writer killed between creating its temporary file and moving it into
+// place leaves the file behind; the next write of the same target takes it
+// away. Files of a living process and our own are left alone.
+void RemoveStaleTempFiles(const std::wstring& target) {
+    const std::wstring folder = FolderOf(target);
+    const std::string name = NarrowUtf8(std::wstring_view(target).substr(folder.size()));
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((target + L".tmp*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        unsigned long pid = 0;
+        if (!profile_detail::IsTempFileOf(NarrowUtf8(found.cFileName), name, pid)) continue;
+        if (pid == GetCurrentProcessId() || !ProcessIsGone(pid)) continue;
+        DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
 
 }  // namespace
 
@@ -40,23 +96,26 @@ TProfileStore& Win32ProfileStore() {
     return store;
 }
 
-TProfileStore& PlatformProfileStore() { return Win32ProfileStore(); }
+TProfileStore& PlatformProfileStore() { return NativeProfileStore(); }
 
 namespace profile_detail {
 
+std::FILE* OpenForReading(const char* path) { return _wfopen(WidenUtf8(OrEmpty(path)).c_str(), L"rb"); }
+
 bool ReplaceWholeFile(const char* path, std::string_view bytes) {
     if (!path || !*path) return false;
-    const DWORD attributes = GetFileAttributesA(path);
+    const std::wstring target = WidenUtf8(path);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
         return false;
 
     static unsigned counter = 0;
-    std::string temp;
+    std::wstring temp;
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = std::string(path) + ".tmp" + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++counter);
-        file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        temp = target + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(++counter);
+        file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
     }
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -69,11 +128,12 @@ bool ReplaceWholeFile(const char* path, std::string_view bytes) {
     }
     ok = ok && FlushFileBuffers(file) != FALSE;
     ok = (CloseHandle(file) != FALSE) && ok;
-    ok = ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    ok = ok && MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
     if (!ok) {
-        DeleteFileA(temp.c_str());
+        DeleteFileW(temp.c_str());
         return false;
     }
+    RemoveStaleTempFiles(target);
     return true;
 }
 

@@ -2,14 +2,32 @@
 
 #include <windows.h>
 
-std::wstring Widen1251(std::string_view text) {
+namespace {
+
+std::wstring Widen(unsigned codePage, std::string_view text) {
     if (text.empty()) return std::wstring();
     const int size = static_cast<int>(text.size());
-    const int n = MultiByteToWideChar(CyrillicCodePage, 0, text.data(), size, nullptr, 0);
+    const int n = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
     if (n <= 0) return std::wstring();
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CyrillicCodePage, 0, text.data(), size, wide.data(), n);
+    MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), n);
     return wide;
+}
+
+}  // namespace
+
+std::wstring Widen1251(std::string_view text) { return Widen(CyrillicCodePage, text); }
+
+std::wstring WidenUtf8(std::string_view text) { return Widen(CP_UTF8, text); }
+
+std::string NarrowUtf8(std::wstring_view text) {
+    if (text.empty()) return std::string();
+    const int size = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string narrow(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), n, nullptr, nullptr);
+    return narrow;
 }
 
 std::string Narrow1251(std::wstring_view text) {

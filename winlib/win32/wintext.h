@@ -16,3 +16,8 @@ std::string Narrow1251(std::wstring_view text);
 // 1251 has no such character.
 unsigned char CharTo1251(wchar_t c);
 wchar_t CharFrom1251(unsigned char c);
+
+// File names travel as UTF-8 above this layer, so a folder named in any
+// script can be reached; the system takes them as UTF-16.
+std::wstring WidenUtf8(std::string_view text);
+std::string NarrowUtf8(std::wstring_view text);
