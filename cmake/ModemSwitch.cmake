@@ -4,7 +4,10 @@
 # is left alone.
 function(modemswitch_target target)
     target_compile_features(${target} PUBLIC cxx_std_20)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    if(MODEMSWITCH_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
     if(WIN32)
         # std::min/std::max must not be clobbered by <windows.h> macros.
         target_compile_definitions(${target} PRIVATE NOMINMAX)

@@ -157,7 +157,8 @@ void TQXFormatStr::doFormat(TData& value, std::uint16_t) {
             if (i == 0 || i > Count) break;
         }
         const TQX_Event point = slot < Str.size() ? Str[slot] : TQX_Event{};
-        const std::string token = "%" + IntToText(static_cast<std::int32_t>(i)).str();
+        std::string token(1, '%');  // built by appending: GCC 12 warns wrongly on "%" + text
+        token += IntToText(static_cast<std::int32_t>(i)).view();
         const TText s = FetchText(value, point, none);
         std::string replacement(valueMark);
         replacement.append(s.view());
