@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
-TObj::~TObj() {
-    if (OnDestroy.Code) OnDestroy.Code(OnDestroy.Object, this);
-}
+TObj::~TObj() = default;
 
 void TObj::Destroy() {
     RefCount = DyingCount;
     BeforeDestroy();
+    // Told while the object is still whole, so the receiver may look at it
+    // as what it is, not as the bare base a destructor leaves.
+    if (const TDestroyHandler handler = std::exchange(OnDestroy, {}); handler.Code)
+        handler.Code(handler.Object, this);
     delete this;
 }
 

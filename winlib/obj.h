@@ -27,8 +27,11 @@ public:
     void Free();
     // True from the moment destruction begins.
     bool Destroying() const { return RefCount >= DyingCount; }
+    // True once Free was called, even while references still keep it.
+    bool Freed() const { return Destroying() || (RefCount & 1) != 0; }
 
     std::int32_t RefCount = 0;
+    // Told once, after BeforeDestroy and before any destructor runs.
     TDestroyHandler OnDestroy;
     std::uintptr_t UserData = 0;
 
@@ -58,6 +61,29 @@ template <class T, class... Args>
 TObjPtr<T> NewObj(Args&&... args) {
     return TObjPtr<T>(new T(std::forward<Args>(args)...));
 }
+
+// A counted reference for one scope: the object stays whole while it is
+// held, and a Free meanwhile takes effect when the last holder lets go.
+// Held across every call out to code that might free the object.
+template <class T>
+class TObjHold {
+public:
+    explicit TObjHold(T* object) : object_(object) {
+        if (object_) object_->RefInc();
+    }
+    TObjHold(TObjHold&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
+    TObjHold(const TObjHold&) = delete;
+    TObjHold& operator=(const TObjHold&) = delete;
+    TObjHold& operator=(TObjHold&&) = delete;
+    ~TObjHold() {
+        if (object_) object_->RefDec();
+    }
+    T* get() const { return object_; }
+    T* operator->() const { return object_; }
+
+private:
+    T* object_;
+};
 
 // Growable array of pointer-sized values.
 class TList : public TObj {

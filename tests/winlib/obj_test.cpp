@@ -41,19 +41,44 @@ TEST(TObjTest, ReferencesWithoutFreeKeepTheObject) {
     EXPECT_EQ(g_destroyed, 1);
 }
 
-TEST(TObjTest, DestroyHandlerRunsOnDestruction) {
+// The receiver is told while the object is still whole: it may look at it
+// as what it is, not as the bare base a destructor leaves.
+TEST(TObjTest, DestroyHandlerSeesTheWholeObjectOnce) {
+    struct TWhole : Tracked {
+        int Field = 42;
+    };
     static TObj* seen = nullptr;
     static void* context = nullptr;
-    auto* o = new Tracked;
+    static int calls = 0, field = 0, destroyedBefore = -1;
+    g_destroyed = 0;
+    auto* o = new TWhole;
     int marker = 0;
     o->OnDestroy = {[](void* object, TObj* sender) {
                         context = object;
                         seen = sender;
+                        ++calls;
+                        destroyedBefore = g_destroyed;
+                        if (auto* whole = dynamic_cast<TWhole*>(sender)) field = whole->Field;
                     },
                     &marker};
     o->Free();
     EXPECT_EQ(seen, o);
     EXPECT_EQ(context, &marker);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(destroyedBefore, 0) << "told after a destructor ran";
+    EXPECT_EQ(field, 42);
+}
+
+TEST(TObjTest, AHoldKeepsAFreedObjectUntilItEnds) {
+    g_destroyed = 0;
+    auto* o = new Tracked;
+    {
+        const TObjHold<Tracked> hold(o);
+        o->Free();
+        EXPECT_TRUE(o->Freed());
+        EXPECT_EQ(g_destroyed, 0);
+    }
+    EXPECT_EQ(g_destroyed, 1);
 }
 
 TEST(TListTest, GrowthInStepsOfFour) {

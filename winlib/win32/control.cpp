@@ -258,7 +258,9 @@ HWND TControl::GetWindowHandle() {
 }
 
 void TControl::CreateWindowNow() {
-    if (Destroying()) return;
+    if (Freed()) return;
+    // Creation calls out to handlers, any of which may free this control.
+    const TObjHold<TControl> self(this);
     if (handle_ != nullptr) {
         ApplyVisibility(false);
         return;
@@ -289,6 +291,7 @@ void TControl::CreateWindowNow() {
         handle_ = nullptr;
         return;
     }
+    if (Freed()) return;  // the window goes with the object
     if (handle_ != window) TLayer::Bind(this, window);
     // Message boxes of the elements belong to the application's window.
     if (isApplication_) SetMessageOwner(window);
@@ -306,10 +309,18 @@ void TControl::CreateWindowNow() {
         }
     }
     if (afterCreateHook) afterCreateHook(this);
+    if (Freed() || handle_ == nullptr) return;
     ApplyFont();
-    const std::vector<TControl*> children = children_;
-    for (TControl* child : children) child->CreateWindowNow();
-    ApplyVisibility(true);
+    for (const TObjHold<TControl>& child : HeldChildren())
+        if (child->parent_ == this && !Freed()) child->CreateWindowNow();
+    if (!Freed()) ApplyVisibility(true);
+}
+
+std::vector<TObjHold<TControl>> TControl::HeldChildren() const {
+    std::vector<TObjHold<TControl>> held;
+    held.reserve(children_.size());
+    for (TControl* child : children_) held.emplace_back(child);
+    return held;
 }
 
 // Windows are made hidden; the recorded visibility is applied afterwards.
@@ -325,8 +336,9 @@ void TControl::ApplyVisibility(bool atCreation) {
 
 void TControl::ApplyFont() {
     textColor_ = font_->Color();
+    // The canvas stays: a paint handler may be drawing on it right now, and
+    // its font follows this one by itself.
     if (handle_ != nullptr) SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_->Handle()), TRUE);
-    canvas_.reset();
 }
 
 void TControl::FontChanged(TGraphicTool*) {
@@ -428,8 +440,10 @@ void TControl::SetAlign(std::uint8_t align) {
 // Docked children: top and bottom first, then left and right, then the one
 // that takes what remains; each pass in creation order.
 void TControl::RealignChildren() {
-    if (aligning_) return;
+    if (aligning_ || Freed()) return;
     if (std::none_of(children_.begin(), children_.end(), [](TControl* c) { return c->align_ != 0; })) return;
+    // Moving a child runs its resize handlers, which may free controls.
+    const TObjHold<TControl> self(this);
     aligning_ = true;
     RECT client = ClientRect();
     RECT r{client.left + margin_, client.top + margin_, client.right - margin_, client.bottom - margin_};
@@ -440,9 +454,11 @@ void TControl::RealignChildren() {
         child->SetBounds(to);
         if (resized) child->RealignChildren();
     };
-    for (int pass = 0; pass < 3; ++pass) {
-        for (TControl* child : std::vector<TControl*>(children_)) {
-            if (!child->visible_ || child->isForm_) continue;
+    for (int pass = 0; pass < 3 && !Freed(); ++pass) {
+        for (const TObjHold<TControl>& held : HeldChildren()) {
+            TControl* child = held.get();
+            if (Freed()) break;
+            if (child->Freed() || child->parent_ != this || !child->visible_ || child->isForm_) continue;
             const std::uint8_t a = child->align_;
             if (pass == 0 && a == 2) {
                 place(child, {r.left, r.top, r.right, r.top + child->Height()});

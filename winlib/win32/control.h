@@ -253,6 +253,9 @@ private:
     void ReadBoundsFromWindow();
     void FitToText();
     void RealignChildren();
+    // The children now, each held: a loop that calls out survives a
+    // handler that frees one of them (it then checks Freed and the parent).
+    std::vector<TObjHold<TControl>> HeldChildren() const;
 
     friend struct TLayer;  // the window procedure, the loop and the per-kind handlers
 
@@ -293,7 +296,10 @@ private:
     int parentShowCommand_ = 0;  // remembered while the parent is minimised
     int clickDepth_ = 0;  // a click handler that clicks again is not re-entered
     bool navigation_ = false;
-    bool mousePressed_ = false;  // a click on a control of the layer's own class
+    // A click on a control of the layer's own class: pressed inside, with the
+    // mouse captured until the release.
+    bool mousePressed_ = false;
+    bool releaseClicks_ = false;  // the release being handled ends a press
     TControl* defaultButton_ = nullptr;  // on a form
     TControl* cancelButton_ = nullptr;
 

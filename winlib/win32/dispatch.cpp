@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "winlib/win32/control.h"
+#include "winlib/win32/gdi.h"
 #include "winlib/win32/layer.h"
 #include "winlib/win32/wintext.h"
 
@@ -87,6 +88,12 @@ LRESULT TControl::Dispatch(TMsg& msg) {
     TControl* app = TLayer::application;
     if (TLayer::running && app != nullptr && app != this && app->messageHook && app->messageHook(msg, result))
         return result;
+    if (msg.Message == WM_LBUTTONUP) {
+        // Decided before any handler runs: one that lets the capture go must
+        // not undo the press it ends.
+        releaseClicks_ = std::exchange(mousePressed_, false);
+        if (releaseClicks_ && GetCapture() == handle_) ReleaseCapture();
+    }
     if (messageHook && messageHook(msg, result)) return result;
     for (std::size_t i = 0; i < chain_.size(); ++i) {
         const TChainHandler handler = chain_[i];  // a handler may change the chain
@@ -129,6 +136,7 @@ bool TControl::HandlePaint(TMsg& msg, LRESULT& result) {
     const bool begun = msg.Message == WM_PAINT;
     HDC dc = begun ? BeginPaint(handle_, &ps) : reinterpret_cast<HDC>(msg.WParam);
     HDC const outer = std::exchange(paintDC_, dc);
+    const TGdiDCInUse inUse(dc);
     paintHandler(this, dc);
     if (canvas_) canvas_->DeselectAll();
     paintDC_ = outer;
@@ -215,10 +223,16 @@ bool TControl::BuiltIn(TMsg& msg, LRESULT& result) {
     case WM_LBUTTONDOWN:
         // Controls of the layer's own class click on a press and release inside.
         if (kind_.StandardClass || !isChild_) return false;
+        // Captured, so the release comes here wherever the pointer is then.
+        if (GetCapture() != handle_) SetCapture(handle_);
         mousePressed_ = true;
         return false;
+    case WM_CAPTURECHANGED:
+        // Another window took the mouse: the press is over without a click.
+        if (reinterpret_cast<HWND>(msg.LParam) != handle_) mousePressed_ = false;
+        return false;
     case WM_LBUTTONUP: {
-        if (kind_.StandardClass || !isChild_ || !std::exchange(mousePressed_, false)) return false;
+        if (kind_.StandardClass || !isChild_ || !std::exchange(releaseClicks_, false)) return false;
         const POINT p{static_cast<std::int16_t>(LOWORD(msg.LParam)), static_cast<std::int16_t>(HIWORD(msg.LParam))};
         RECT client = ClientRect();
         if (PtInRect(&client, p)) Click();
@@ -228,10 +242,6 @@ bool TControl::BuiltIn(TMsg& msg, LRESULT& result) {
         if (kind_.StandardClass) return false;
         if (!transparent_) FillBackground(reinterpret_cast<HDC>(msg.WParam), ClientRect());
         result = 1;
-        return true;
-    case WM_TIMER:
-        // Timers belong to the hidden timer window; a stray one is ignored.
-        result = 0;
         return true;
     default:
         if (msg.Message >= WM_KEYFIRST && msg.Message <= WM_KEYFIRST + 8) return HandleKeys(msg, result);
@@ -351,8 +361,8 @@ bool TLayer::FormHandler(void*, TControl* form, TMsg& msg, LRESULT& result) {
         result = 0;
         return true;
     case WM_ERASEBKGND:
-        for (TControl* child : std::vector<TControl*>(form->children_))
-            if (child->isChild_ && child->handle_ == nullptr) child->CreateWindowNow();
+        for (const TObjHold<TControl>& child : form->HeldChildren())
+            if (child->parent_ == form && child->isChild_ && child->handle_ == nullptr) child->CreateWindowNow();
         if (!form->transparent_) form->FillBackground(reinterpret_cast<HDC>(msg.WParam), form->ClientRect());
         result = 1;
         return true;
@@ -460,6 +470,8 @@ void TLayer::MarkButton(TControl* button, bool on, bool cancel) {
     TControl*& slot = cancel ? form->cancelButton_ : form->defaultButton_;
     const bool wasMarked = slot == button;
     if (on == wasMarked) return;
+    // One default button a form: the one it replaces loses its look.
+    if (on && slot != nullptr) MarkButton(slot, false, cancel);
     if (on) {
         if (slot == nullptr) ++markedButtons;
         slot = button;

@@ -1,8 +1,44 @@
 #include "winlib/win32/gdi.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace {
+
 TGdiCounts counts;
+std::vector<HDC> dcsInUse;  // every DC the layer draws on now
+
+void Forget(HDC dc) {
+    if (auto it = std::find(dcsInUse.rbegin(), dcsInUse.rend(), dc); it != dcsInUse.rend())
+        dcsInUse.erase(std::next(it).base());
 }
+
+HGDIOBJ StockReplacement(DWORD type) {
+    switch (type) {
+    case OBJ_PEN:
+    case OBJ_EXTPEN: return GetStockObject(BLACK_PEN);
+    case OBJ_BRUSH: return GetStockObject(NULL_BRUSH);
+    case OBJ_FONT: return GetStockObject(SYSTEM_FONT);
+    default: return nullptr;
+    }
+}
+
+void SelectOut(HGDIOBJ object) {
+    const DWORD type = GetObjectType(object);
+    HGDIOBJ stock = StockReplacement(type);
+    if (stock == nullptr) return;
+    const UINT current = type == OBJ_EXTPEN ? OBJ_PEN : type;
+    for (HDC dc : dcsInUse)
+        if (GetCurrentObject(dc, current) == object) SelectObject(dc, stock);
+}
+
+}  // namespace
+
+TGdiDCInUse::TGdiDCInUse(HDC dc) : dc_(dc) {
+    if (dc_ != nullptr) dcsInUse.push_back(dc_);
+}
+
+TGdiDCInUse::~TGdiDCInUse() { Forget(dc_); }
 
 TGdiCounts LiveGdi() { return counts; }
 
@@ -12,7 +48,9 @@ HGDIOBJ GdiTrackObject(HGDIOBJ object) {
 }
 
 void GdiDelete(HGDIOBJ object) {
-    if (object != nullptr && DeleteObject(object)) --counts.Objects;
+    if (object == nullptr) return;
+    SelectOut(object);
+    if (DeleteObject(object)) --counts.Objects;
 }
 
 HICON GdiTrackIcon(HICON icon) {
@@ -26,22 +64,32 @@ void GdiDestroyIcon(HICON icon) {
 
 HDC GdiGetDC(HWND window) {
     HDC dc = GetDC(window);
-    if (dc != nullptr) ++counts.DCs;
+    if (dc != nullptr) {
+        ++counts.DCs;
+        dcsInUse.push_back(dc);
+    }
     return dc;
 }
 
 void GdiReleaseDC(HWND window, HDC dc) {
-    if (dc != nullptr && ReleaseDC(window, dc)) --counts.DCs;
+    if (dc == nullptr) return;
+    Forget(dc);
+    if (ReleaseDC(window, dc)) --counts.DCs;
 }
 
 HDC GdiCreateMemoryDC(HDC compatible) {
     HDC dc = CreateCompatibleDC(compatible);
-    if (dc != nullptr) ++counts.DCs;
+    if (dc != nullptr) {
+        ++counts.DCs;
+        dcsInUse.push_back(dc);
+    }
     return dc;
 }
 
 void GdiDeleteDC(HDC dc) {
-    if (dc != nullptr && DeleteDC(dc)) --counts.DCs;
+    if (dc == nullptr) return;
+    Forget(dc);
+    if (DeleteDC(dc)) --counts.DCs;
 }
 
 TWindowDC::TWindowDC(HWND window) : window_(window), dc_(GdiGetDC(window)) {}

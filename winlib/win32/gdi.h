@@ -19,7 +19,9 @@ template <class H>
 H GdiTrack(H object) {
     return static_cast<H>(GdiTrackObject(object));
 }
-// DeleteObject of an object made through GdiTrack; null does nothing.
+// DeleteObject of an object made through GdiTrack; null does nothing. A
+// font, brush or pen still selected into a DC the layer uses is selected out
+// first: Windows does not delete a selected object, and it would leak.
 void GdiDelete(HGDIOBJ object);
 
 HICON GdiTrackIcon(HICON icon);
@@ -31,6 +33,19 @@ HDC GdiGetDC(HWND window);
 void GdiReleaseDC(HWND window, HDC dc);
 HDC GdiCreateMemoryDC(HDC compatible);
 void GdiDeleteDC(HDC dc);
+
+// A DC the layer did not get through here (a paint DC) made known to
+// GdiDelete for one scope.
+class TGdiDCInUse {
+public:
+    explicit TGdiDCInUse(HDC dc);
+    ~TGdiDCInUse();
+    TGdiDCInUse(const TGdiDCInUse&) = delete;
+    TGdiDCInUse& operator=(const TGdiDCInUse&) = delete;
+
+private:
+    HDC dc_;
+};
 
 // A window's DC for one scope.
 class TWindowDC {

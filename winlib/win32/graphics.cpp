@@ -227,7 +227,8 @@ TGraphicTool* TCanvas::Brush() {
 TGraphicTool* TCanvas::Font() {
     if (!font_) {
         font_ = NewObj<TGraphicTool>(TGraphicTool::TKind::Font);
-        if (owner_ != nullptr) font_->Assign(*owner_->Font());
+        // Keeps up with the control's font until the canvas's own is changed.
+        if (owner_ != nullptr) font_->Follow(owner_->Font());
     }
     return font_.get();
 }
@@ -350,8 +351,12 @@ void TBitmap::TakeHandle(HBITMAP bitmap) {
 }
 
 bool TBitmap::LoadFromResource(HINSTANCE module, const char* name) {
-    const std::wstring wide = Widen1251(name != nullptr ? name : "");
-    TakeHandle(LoadBitmapW(module, wide.c_str()));
+    if (IS_INTRESOURCE(name)) {
+        // A numeric id (MAKEINTRESOURCE) is no text to read.
+        TakeHandle(name != nullptr ? LoadBitmapW(module, MAKEINTRESOURCEW(reinterpret_cast<ULONG_PTR>(name))) : nullptr);
+        return handle_ != nullptr;
+    }
+    TakeHandle(LoadBitmapW(module, Widen1251(name).c_str()));
     return handle_ != nullptr;
 }
 

@@ -170,7 +170,8 @@ public:
 
     // Takes the handle over (its size read from the system); 0 empties.
     void TakeHandle(HBITMAP bitmap);
-    // From the module's resources by name; false leaves the picture empty.
+    // From the module's resources by name or by a numeric id
+    // (MAKEINTRESOURCE); false leaves the picture empty.
     bool LoadFromResource(HINSTANCE module, const char* name);
     // Bottom-up bits of `bitsPerPixel` (24 or 32) with rows padded to 4 bytes.
     void SetBits(int width, int height, int bitsPerPixel, std::vector<std::uint8_t> bits);

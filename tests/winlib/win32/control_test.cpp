@@ -364,3 +364,126 @@ TEST_F(TControlTest, CyrillicTextRoundTripsCodePage) {
 }
 
 }  // namespace
+
+namespace {
+
+LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
+
+// The edit's own timer scrolls a selection dragged past its edge; the layer
+// must pass the ticks on, not keep them.
+TEST_F(TControlTest, AnEditSelectionDraggedPastItsEdgeKeepsScrolling) {
+    TControl* form = TControl::NewForm(nullptr, "form");
+    form->SetBounds({100, 100, 400, 300});
+    TControl* edit = TControl::NewEdit(form, 0);
+    edit->SetBounds({10, 10, 90, 34});
+    edit->SetText(std::string(200, 'x'));
+    RunInsideLoop([&] {
+        Activate(form);
+        const HWND window = edit->Handle();
+        SetFocus(window);
+        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, At(2, 5));
+        SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, At(edit->Width() + 40, 5));
+        DWORD start = 0, dragged = 0, later = 0;
+        SendMessageW(window, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&dragged));
+        Pump(600);
+        SendMessageW(window, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&later));
+        SendMessageW(window, WM_LBUTTONUP, 0, At(edit->Width() + 40, 5));
+        EXPECT_GT(later, dragged) << "the selection stopped at the edge";
+    });
+}
+
+// Handlers that run while windows are made and laid out may free controls,
+// their own included; the layer goes on without touching what they freed.
+TEST_F(TControlTest, HandlersMayFreeControlsDuringCreationAndLayout) {
+    struct TCase {
+        const char* name;
+        bool freeSelf;  // the handler frees its own control, else the next sibling
+        bool onResize;  // in a resize during docking, else after the window is made
+    } const cases[] = {
+        {"after create, a sibling", false, false},
+        {"after create, itself", true, false},
+        {"resized while docked, a sibling", false, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TControl* form = TControl::NewForm(nullptr, "form");
+        form->SetBounds({100, 100, 400, 300});
+        struct TState {
+            const TCase* test;
+            TControl* victim;
+            int destroyed;
+        } state{&c, nullptr, 0};
+        TControl* first = TControl::NewPaintBox(form);
+        TControl* second = TControl::NewPaintBox(form);
+        TControl* third = TControl::NewPaintBox(form);
+        state.victim = c.freeSelf ? first : second;
+        state.victim->OnDestroy = {[](void* s, TObj*) { ++static_cast<TState*>(s)->destroyed; }, &state};
+        const TNotifyHandler freeVictim{[](void* s, TControl*) {
+                                            auto* st = static_cast<TState*>(s);
+                                            if (st->victim != nullptr) std::exchange(st->victim, nullptr)->Free();
+                                        },
+                                        &state};
+        if (c.onResize) {
+            form->CreateWindowNow();
+            first->resizeHandler = freeVictim;
+            for (TControl* child : {first, second, third}) child->SetAlign(2);  // docked to the top
+            form->SetHeight(250);
+        } else {
+            first->afterCreateHook = freeVictim;
+            form->CreateWindowNow();
+        }
+        EXPECT_EQ(state.destroyed, 1);
+        EXPECT_EQ(form->ChildCount(), 2);
+        for (int i = 0; i < form->ChildCount(); ++i) EXPECT_TRUE(IsWindow(form->Child(i)->Handle()));
+        form->Free();
+        EXPECT_EQ(TControl::LiveCount(), 1) << "only the application is left";
+    }
+}
+
+// A form has one default button: marking another takes the look from the first.
+TEST_F(TControlTest, ANewDefaultButtonTakesTheDefaultLook) {
+    TControl* form = TControl::NewForm(nullptr, "form");
+    TControl* first = TControl::NewButton(form, "first");
+    TControl* second = TControl::NewButton(form, "second");
+    form->CreateWindowNow();
+    const auto isDefault = [](TControl* b) { return (b->Style() & BS_DEFPUSHBUTTON) != 0; };
+    first->SetDefaultButton(true);
+    EXPECT_TRUE(isDefault(first));
+    second->SetDefaultButton(true);
+    EXPECT_FALSE(isDefault(first));
+    EXPECT_TRUE(isDefault(second));
+    second->SetDefaultButton(false);
+    EXPECT_FALSE(isDefault(second));
+    form->Free();
+}
+
+// Panels and images click on a press and a release inside them; a press
+// that lost the mouse to another window never clicks later.
+TEST_F(TControlTest, APressClicksOnlyWhenItEndsWhereItBegan) {
+    TControl* form = TControl::NewForm(nullptr, "form");
+    form->SetBounds({100, 100, 400, 300});
+    TControl* box = TControl::NewPaintBox(form);
+    TControl* other = TControl::NewPaintBox(form);
+    other->SetLeft(150);
+    int clicks = 0;
+    box->clickHandler = {[](void* n, TControl*) { ++*static_cast<int*>(n); }, &clicks};
+    RunInsideLoop([&] {
+        Activate(form);
+        const HWND window = box->Handle();
+        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, At(5, 5));
+        EXPECT_EQ(GetCapture(), window) << "the press holds the mouse";
+        SetCapture(other->Handle());  // the mouse goes elsewhere before the release
+        ReleaseCapture();
+        SendMessageW(window, WM_LBUTTONUP, 0, At(5, 5));
+        EXPECT_EQ(clicks, 0) << "a stale press clicked";
+        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, At(5, 5));
+        SendMessageW(window, WM_LBUTTONUP, 0, At(500, 5));  // released outside
+        EXPECT_EQ(clicks, 0);
+        EXPECT_EQ(GetCapture(), nullptr);
+        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, At(5, 5));
+        SendMessageW(window, WM_LBUTTONUP, 0, At(6, 6));
+        EXPECT_EQ(clicks, 1);
+    });
+}
+
+}  // namespace

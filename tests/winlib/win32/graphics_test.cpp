@@ -128,3 +128,89 @@ TEST(TBitmap, StretchDrawFillsTheRectangle) {
 }
 
 }  // namespace
+
+#include "tests/support/window_fixture.h"
+
+namespace {
+
+using TCanvasTest = TWindowTest;
+
+// A tool changed while selected into the canvas's DC is selected out before
+// its old handle is deleted: Windows never deletes a selected object.
+TEST_F(TCanvasTest, ToolsChangedWhileSelectedAreReallyDeleted) {
+    TControl* form = TControl::NewForm(nullptr, "form");
+    TControl* box = TControl::NewPaintBox(form);
+    form->CreateWindowNow();
+    struct TCase {
+        const char* name;
+        std::function<HGDIOBJ(TCanvas*)> select;  // gives the handle now selected
+        std::function<void(TCanvas*)> change;
+    } const cases[] = {
+        {"pen", [](TCanvas* c) { c->SelectPen(); return c->Pen()->Handle(); },
+         [](TCanvas* c) { c->Pen()->SetColor(0x0000FF); }},
+        {"brush", [](TCanvas* c) { c->Brush()->SetColor(0x00FF00); c->SelectBrush(); return c->Brush()->Handle(); },
+         [](TCanvas* c) { c->Brush()->SetColor(0xFF0000); }},
+        {"font", [](TCanvas* c) { c->Font()->SetFontHeight(-20); c->SelectFont(); return c->Font()->Handle(); },
+         [](TCanvas* c) { c->Font()->SetFontHeight(-30); }},
+        {"the control's own brush", [box](TCanvas* c) { c->SelectBrush(); return HGDIOBJ(box->BackgroundBrush()); },
+         [box](TCanvas*) { box->SetColor(0x123456); }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        box->SetColor(0x654321);
+        TCanvas* canvas = box->Canvas();
+        const HGDIOBJ old = c.select(canvas);
+        ASSERT_NE(GetObjectType(old), 0u);
+        c.change(canvas);
+        EXPECT_EQ(GetObjectType(old), 0u) << "the old handle is still alive";
+        canvas->Release();
+    }
+    form->Free();
+}
+
+// A paint handler that changes the control's font colour keeps drawing on
+// the same canvas, with the settings it made there.
+TEST_F(TCanvasTest, TheCanvasOutlivesAFontChangeDuringAPaint) {
+    TControl* form = TControl::NewForm(nullptr, "form");
+    form->SetBounds({100, 100, 300, 300});
+    TControl* box = TControl::NewPaintBox(form);
+    box->SetBounds({0, 0, 50, 50});
+    struct TSeen {
+        bool painted = false, sameCanvas = false, brushKept = false, fontFollowed = false;
+    } seen;
+    box->paintHandler = {[](void* s, TControl* sender, HDC) {
+                             auto* seen = static_cast<TSeen*>(s);
+                             if (seen->painted) return;
+                             seen->painted = true;
+                             TCanvas* canvas = sender->Canvas();
+                             canvas->Brush()->SetColor(0x00FF00);
+                             canvas->Font();
+                             sender->SetTextColor(0x0000FF);
+                             canvas->FillRect(sender->ClientRect());
+                             seen->sameCanvas = sender->Canvas() == canvas;
+                             seen->brushKept = canvas->Brush()->Color() == 0x00FF00;
+                             seen->fontFollowed = canvas->Font()->Color() == 0x0000FF;
+                         },
+                         &seen};
+    RunInsideLoop([&] {
+        Activate(form);
+        RedrawWindow(box->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    });
+    EXPECT_TRUE(seen.painted);
+    EXPECT_TRUE(seen.sameCanvas);
+    EXPECT_TRUE(seen.brushKept);
+    EXPECT_TRUE(seen.fontFollowed);
+    form->Free();
+}
+
+// Resources named by a number (MAKEINTRESOURCE) load like named ones.
+TEST(TBitmap, LoadsByNumericResourceId) {
+    auto bitmap = NewObj<TBitmap>();
+    constexpr int systemCheckMark = 32760;  // OBM_CHECK, one of the system's own bitmaps
+    ASSERT_TRUE(bitmap->LoadFromResource(nullptr, MAKEINTRESOURCEA(systemCheckMark)));
+    EXPECT_GT(bitmap->Width(), 0);
+    EXPECT_FALSE(bitmap->LoadFromResource(nullptr, MAKEINTRESOURCEA(1)));
+    EXPECT_TRUE(bitmap->Empty());
+}
+
+}  // namespace
