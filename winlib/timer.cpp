@@ -29,6 +29,7 @@ std::int64_t Clamped(__int128 v) {
 
 TTimer::TTimer(std::int32_t interval) : interval_(interval < 1 ? 1000 : interval) {
     LiveTimers().push_back(this);
+    if (LiveTimers().size() == 1) PlatformTimerService().FirstTimerMade();
 }
 
 TTimer::~TTimer() {

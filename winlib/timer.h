@@ -65,6 +65,9 @@ public:
     // that id, or 0 when no timer could be made.
     virtual std::uintptr_t Start(TTimer* timer, std::int32_t interval) = 0;
     virtual void Stop(TTimer* timer, std::uintptr_t id) = 0;
+    // The first TTimer is made: shared resources (the hidden window) are
+    // made now, so that no timer's first start pays for them and comes late.
+    virtual void FirstTimerMade() {}
     // The last TTimer is gone: shared resources (the hidden window) may go too.
     virtual void LastTimerGone() {}
 };

@@ -114,7 +114,9 @@ bool ReplaceWholeFile(const char* path, std::string_view bytes) {
     std::wstring temp;
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = target + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(++counter);
+        // Digits widened by hand: std::to_wstring would bring in the C
+        // runtime's whole wide printf.
+        temp = target + WidenUtf8(".tmp" + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++counter));
         file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
     }
