@@ -11,24 +11,8 @@ namespace {
 const char* OrEmpty(const char* s) { return s ? s : ""; }
 
 // Texts in the system's ANSI code page, as the ANSI calls take them.
-std::wstring FromAnsi(const char* text) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, OrEmpty(text), -1, nullptr, 0);
-    if (n <= 1) return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, OrEmpty(text), -1, wide.data(), n);
-    wide.resize(static_cast<std::size_t>(n - 1));
-    return wide;
-}
-
-std::string ToAnsi(std::wstring_view text) {
-    if (text.empty()) return std::string();
-    const int size = static_cast<int>(text.size());
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return std::string();
-    std::string narrow(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), size, narrow.data(), n, nullptr, nullptr);
-    return narrow;
-}
+std::wstring FromAnsi(const char* text) { return Widen(CP_ACP, OrEmpty(text)); }
+std::string ToAnsi(std::wstring_view text) { return Narrow(CP_ACP, text); }
 
 // Straight through to the system. Names are never passed as nullptr: for
 // these functions a null section or key means "list the names" or "delete

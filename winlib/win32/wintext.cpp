@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-namespace {
-
 std::wstring Widen(unsigned codePage, std::string_view text) {
     if (text.empty()) return std::wstring();
     const int size = static_cast<int>(text.size());
@@ -14,21 +12,21 @@ std::wstring Widen(unsigned codePage, std::string_view text) {
     return wide;
 }
 
-}  // namespace
-
 std::wstring Widen1251(std::string_view text) { return Widen(CyrillicCodePage, text); }
 
 std::wstring WidenUtf8(std::string_view text) { return Widen(CP_UTF8, text); }
 
-std::string NarrowUtf8(std::wstring_view text) {
+std::string Narrow(unsigned codePage, std::wstring_view text) {
     if (text.empty()) return std::string();
     const int size = static_cast<int>(text.size());
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
     if (n <= 0) return std::string();
     std::string narrow(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, text.data(), size, narrow.data(), n, nullptr, nullptr);
     return narrow;
 }
+
+std::string NarrowUtf8(std::wstring_view text) { return Narrow(CP_UTF8, text); }
 
 std::string Narrow1251(std::wstring_view text) {
     if (text.empty()) return std::string();

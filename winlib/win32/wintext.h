@@ -21,3 +21,7 @@ wchar_t CharFrom1251(unsigned char c);
 // script can be reached; the system takes them as UTF-16.
 std::wstring WidenUtf8(std::string_view text);
 std::string NarrowUtf8(std::wstring_view text);
+
+// Any code page the system knows (CP_ACP for the system's own).
+std::wstring Widen(unsigned codePage, std::string_view text);
+std::string Narrow(unsigned codePage, std::wstring_view text);
