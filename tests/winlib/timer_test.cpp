@@ -219,7 +219,12 @@ TEST(TTimerQueue, TheEndOfTimeIsReachedNotWrapped) {
 TEST(RealMessageLoop, TimerTicksWhilePumpingAndStopsWhenDisabled) {
     ASSERT_EQ(TTimer::LiveCount(), 0);
     Ticker a("a", 50);
+#ifdef _WIN32
+    // Made with the first timer: its first start must not pay for the window.
+    EXPECT_NE(TimerWindowHandle(), nullptr);
+#else
     EXPECT_EQ(TimerWindowHandle(), nullptr);
+#endif
     a.Timer->SetEnabled(true);
     EXPECT_TRUE(RunMessagesUntil([&] { return a.Ticks >= 3; }, 10000));
     a.Timer->SetEnabled(false);

@@ -487,17 +487,3 @@ TEST_F(TControlTest, APressClicksOnlyWhenItEndsWhereItBegan) {
 }
 
 }  // namespace
-
-namespace {
-
-// The hidden window that timers tick on is made with the first timer, not
-// at its first start: that start would come late by the window's making.
-TEST(TTimerWindow, IsReadyBeforeTheFirstStartAndGoesWithTheLastTimer) {
-    ASSERT_EQ(TTimer::LiveCount(), 0);
-    auto timer = NewObj<TTimer>(100);
-    EXPECT_TRUE(IsWindow(static_cast<HWND>(TimerWindowHandle())));
-    timer.reset();
-    EXPECT_EQ(TimerWindowHandle(), nullptr);
-}
-
-}  // namespace
