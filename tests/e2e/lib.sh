@@ -71,16 +71,16 @@ e2e_start() {
     e2e_pids+=("$e2e_program")
 }
 
-# The program's exit code once it has ended (waits up to $1 seconds).
-e2e_exit_code() {
+# Waits up to $1 seconds for the program to end and sets e2e_code to its
+# exit code. Not for $(...): only this shell can wait for its own child.
+e2e_wait_exit() {
     local deadline=$((SECONDS + ${1:-10}))
     while kill -0 "$e2e_program" 2>/dev/null; do
         ((SECONDS < deadline)) || fail "the program did not end in ${1:-10} s"
         sleep 0.1
     done
-    local code=0
-    wait "$e2e_program" || code=$?
-    echo "$code"
+    e2e_code=0
+    wait "$e2e_program" || e2e_code=$?
 }
 
 # --- What the program shows ---

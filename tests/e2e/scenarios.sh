@@ -171,9 +171,8 @@ info_switch() {
     shows_text 'Сделано в Quvex.' || fail "the box does not say 'Сделано в Quvex.'"
     [[ -z $(probe | awk -F'\t' '$1 == "window" && $3 == "obj_Form"') ]] || fail "/iq made a window of the program"
     xdotool key Return
-    local code
-    code=$(e2e_exit_code 10)
-    [[ $code == 0 ]] || fail "/iq ended with exit code $code"
+    e2e_wait_exit 10
+    [[ $e2e_code == 0 ]] || fail "/iq ended with exit code $e2e_code"
     # Only exactly "/iq" as the first argument.
     e2e_start /IQ
     wait_for_main_window
@@ -187,9 +186,8 @@ closing() {
     expect_command 1 "$on_hex" >/dev/null
     expect_lamp lit
     close_active_window
-    local code
-    code=$(e2e_exit_code 15)
-    [[ $code == 0 ]] || fail "the program ended with exit code $code"
+    e2e_wait_exit 15
+    [[ $e2e_code == 0 ]] || fail "the program ended with exit code $e2e_code"
     # Closing does not switch the device off, and keeps the settings.
     expect_no_command_after 1 0.5
     [[ $(settings) == "[params]\r|p1=$e2e_port\r|p2=0\r|" ]] || fail "the settings changed: $(settings)"
