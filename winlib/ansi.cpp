@@ -31,21 +31,11 @@ public:
     }
 };
 
-TAnsiCase* current = nullptr;  // nullptr: the platform's own
-
 }  // namespace
 
 TAnsiCase& TableAnsiCase() {
     static TTableAnsiCase table;
     return table;
-}
-
-TAnsiCase& CurrentAnsiCase() { return current != nullptr ? *current : PlatformAnsiCase(); }
-
-TAnsiCase* SetAnsiCase(TAnsiCase* conversion) {
-    TAnsiCase* previous = current;
-    current = conversion;
-    return previous;
 }
 
 void AnsiLower(char* text, std::size_t length) { CurrentAnsiCase().Lower(text, length); }

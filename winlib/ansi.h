@@ -3,6 +3,7 @@
 // needs the Cyrillic letters lowered as well as A..Z, so this goes through
 // a seam: the platform's own conversion on Windows, a 1251 table elsewhere.
 
+#include "winlib/seam.h"
 #include <cstddef>
 #include <string>
 
@@ -18,14 +19,16 @@ public:
     virtual void Lower(char* text, std::size_t length) = 0;
 };
 
-// The conversion AnsiLower uses now. SetAnsiCase(nullptr) selects the
-// platform's own; the previous choice is returned (nullptr = platform).
-TAnsiCase& CurrentAnsiCase();
-TAnsiCase* SetAnsiCase(TAnsiCase* conversion);
-
 // The platform's own: the system's wide lower-casing after an explicit
 // conversion from code page 1251 on Windows, the table below elsewhere.
 TAnsiCase& PlatformAnsiCase();
+
+// The conversion in use now: the platform's own, or a test's stand-in.
+using TAnsiCaseSeam = TSeam<TAnsiCase, PlatformAnsiCase>;
+inline TAnsiCase& CurrentAnsiCase() { return TAnsiCaseSeam::Current(); }
+// nullptr selects the platform's own; gives back the stand-in that was in
+// force (nullptr: none).
+inline TAnsiCase* SetAnsiCase(TAnsiCase* conversion) { return TAnsiCaseSeam::Set(conversion); }
 
 // A fixed Windows-1251 table: A..Z, the Russian capitals, Ё and the other
 // Cyrillic capitals of 0x80..0xBF. Available on every platform.

@@ -3,6 +3,7 @@
 // implementation converts them for display, so Russian reads right
 // whatever the system's own code page is.
 
+#include "winlib/seam.h"
 #include <cstdint>
 #include <string_view>
 
@@ -28,22 +29,16 @@ public:
 // The platform's own service: MessageBoxW on Windows, stderr natively.
 TMessageBoxService& PlatformMessageBox();
 
+// The service in use now: the platform's own, or a test's stand-in.
+using TMessageBoxSeam = TSeam<TMessageBoxService, PlatformMessageBox>;
+inline TMessageBoxService& CurrentMessageBox() { return TMessageBoxSeam::Current(); }
+// nullptr selects the platform's own; gives back the stand-in that was in
+// force (nullptr: none).
+inline TMessageBoxService* SetMessageBox(TMessageBoxService* service) { return TMessageBoxSeam::Set(service); }
+
 namespace msgbox_detail {
-inline TMessageBoxService* current = nullptr;
 inline void* owner = nullptr;
 }  // namespace msgbox_detail
-
-inline TMessageBoxService& CurrentMessageBox() {
-    return msgbox_detail::current ? *msgbox_detail::current : PlatformMessageBox();
-}
-
-// Installs a service (nullptr: the platform's own) and returns the one
-// that was current, so a test can put it back.
-inline TMessageBoxService* SetMessageBox(TMessageBoxService* service) {
-    TMessageBoxService* previous = &CurrentMessageBox();
-    msgbox_detail::current = service;
-    return previous;
-}
 
 // The window that owns the boxes elements show: the application window
 // once the window layer has made one; nullptr until then.

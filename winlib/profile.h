@@ -9,6 +9,7 @@
 // Sections, keys and values are zero-terminated ANSI strings (a zero byte
 // inside ends them, as for the Win32 calls); file names are UTF-8.
 
+#include "winlib/seam.h"
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -42,13 +43,15 @@ public:
     virtual bool WriteString(const char* section, const char* key, const char* value, const char* file) = 0;
 };
 
-// The store TIniFile uses now. SetProfileStore(nullptr) selects the
-// platform's own; the previous choice is returned (nullptr = platform).
-TProfileStore& CurrentProfileStore();
-TProfileStore* SetProfileStore(TProfileStore* store);
-
 // The platform's default: NativeProfileStore() everywhere.
 TProfileStore& PlatformProfileStore();
+
+// The store in use now: the platform's own, or a test's stand-in.
+using TProfileSeam = TSeam<TProfileStore, PlatformProfileStore>;
+inline TProfileStore& CurrentProfileStore() { return TProfileSeam::Current(); }
+// nullptr selects the platform's own; gives back the stand-in that was in
+// force (nullptr: none).
+inline TProfileStore* SetProfileStore(TProfileStore* store) { return TProfileSeam::Set(store); }
 
 // Our own implementation, on every platform. Files without a byte-order
 // mark are ANSI text in Windows-1251; files starting with a UTF-8 or UTF-16

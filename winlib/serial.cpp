@@ -4,8 +4,6 @@
 
 namespace {
 
-TSerialDevice* currentDevice = nullptr;
-
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -65,14 +63,6 @@ bool ParseSetting(std::string_view key, std::string_view value, TSerialSettings&
 }
 
 }  // namespace
-
-TSerialDevice& CurrentSerialDevice() { return currentDevice ? *currentDevice : PlatformSerialDevice(); }
-
-TSerialDevice* SetSerialDevice(TSerialDevice* device) {
-    TSerialDevice* previous = currentDevice;
-    currentDevice = device;
-    return previous;
-}
 
 std::int32_t SerialPortNumber(std::string_view deviceName) {
     std::string_view s = deviceName;

@@ -3,6 +3,7 @@
 // definition text, write to it synchronously, close it. The platform's own
 // device is the default; tests install an in-memory one.
 
+#include "winlib/seam.h"
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -34,13 +35,16 @@ public:
     virtual void Close(TPortHandle port) = 0;
 };
 
-// The device ports are opened on now. SetSerialDevice(nullptr) selects the
-// platform's own; the previous choice is returned (nullptr = platform).
-TSerialDevice& CurrentSerialDevice();
-TSerialDevice* SetSerialDevice(TSerialDevice* device);
 // The platform's own device: the Win32 communications API on Windows,
 // termios elsewhere.
 TSerialDevice& PlatformSerialDevice();
+
+// The device in use now: the platform's own, or a test's stand-in.
+using TSerialSeam = TSeam<TSerialDevice, PlatformSerialDevice>;
+inline TSerialDevice& CurrentSerialDevice() { return TSerialSeam::Current(); }
+// nullptr selects the platform's own; gives back the stand-in that was in
+// force (nullptr: none).
+inline TSerialDevice* SetSerialDevice(TSerialDevice* device) { return TSerialSeam::Set(device); }
 
 #if !defined(_WIN32)
 // Where port N lives off Windows: $MODEMSWITCH_COM_DIR/comN when that

@@ -11,8 +11,6 @@ std::vector<TTimer*>& LiveTimers() {
     return *live;
 }
 
-TTimerService* currentService = nullptr;
-
 // Compares identities as integers: a stale id must not be used as a pointer.
 TTimer* FindLive(std::uintptr_t id) {
     for (TTimer* timer : LiveTimers())
@@ -76,15 +74,7 @@ TTimerService::~TTimerService() {
             timer->service_ = nullptr;
         }
     }
-    if (currentService == this) currentService = nullptr;
-}
-
-TTimerService& CurrentTimerService() { return currentService != nullptr ? *currentService : PlatformTimerService(); }
-
-TTimerService* SetTimerService(TTimerService* service) {
-    TTimerService* previous = currentService;
-    currentService = service;
-    return previous;
+    if (&CurrentTimerService() == this) SetTimerService(nullptr);
 }
 
 void DeliverTimerTick(std::uintptr_t id) {

@@ -3,6 +3,7 @@
 // service for a system timer; the service delivers ticks back through
 // DeliverTimerTick, which calls the timer's TickHandler.
 
+#include "winlib/seam.h"
 #include <cstdint>
 #include <vector>
 
@@ -72,13 +73,16 @@ public:
     virtual void LastTimerGone() {}
 };
 
-// The service timers use now. SetTimerService(nullptr) selects the
-// platform's own; the previous choice is returned (nullptr = platform).
-TTimerService& CurrentTimerService();
-TTimerService* SetTimerService(TTimerService* service);
 // The platform's own service: Win32 timers on Windows, a real-time
 // scheduler driven by the message-loop helpers elsewhere.
 TTimerService& PlatformTimerService();
+
+// The service in use now: the platform's own, or a test's stand-in.
+using TTimerSeam = TSeam<TTimerService, PlatformTimerService>;
+inline TTimerService& CurrentTimerService() { return TTimerSeam::Current(); }
+// nullptr selects the platform's own; gives back the stand-in that was in
+// force (nullptr: none).
+inline TTimerService* SetTimerService(TTimerService* service) { return TTimerSeam::Set(service); }
 
 // A service reports a tick here. Ticks for an id that is no longer live
 // (a killed or destroyed timer) are ignored.

@@ -1,8 +1,8 @@
 #include "tests/support/fake_msgbox.h"
 
-FakeMessageBox::FakeMessageBox() : previous_(SetMessageBox(this)) {}
+FakeMessageBox::FakeMessageBox() : installed_(this) {}
 
-FakeMessageBox::~FakeMessageBox() { SetMessageBox(previous_); }
+FakeMessageBox::~FakeMessageBox() = default;
 
 int FakeMessageBox::Show(std::string_view text, std::string_view caption, std::uint32_t flags, void* owner) {
     Boxes.push_back(Box{std::string(text), std::string(caption), flags, owner});

@@ -42,5 +42,5 @@ public:
     int Show(std::string_view text, std::string_view caption, std::uint32_t flags, void* owner) override;
 
 private:
-    TMessageBoxService* previous_;
+    TScopedOverride<TMessageBoxSeam, TMessageBoxService> installed_;
 };

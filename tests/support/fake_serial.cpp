@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-TFakeSerial::TFakeSerial() { previous_ = SetSerialDevice(this); }
+TFakeSerial::TFakeSerial() : installed_(this) {}
 
-TFakeSerial::~TFakeSerial() { SetSerialDevice(previous_); }
+TFakeSerial::~TFakeSerial() = default;
 
 void TFakeSerial::SetMissing(std::int32_t port, bool missing) { At(port).Missing = missing; }
 void TFakeSerial::SetInUse(std::int32_t port, bool inUse) { At(port).InUse = inUse; }

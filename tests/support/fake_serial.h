@@ -88,5 +88,5 @@ private:
     std::map<std::int32_t, TPort> ports_;
     std::map<TPortHandle, TOpen> open_;
     TPortHandle nextHandle_ = 0x1000;
-    TSerialDevice* previous_ = nullptr;
+    TScopedOverride<TSerialSeam, TSerialDevice> installed_;
 };

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
-VirtualClock::VirtualClock() { previous_ = SetTimerService(this); }
+VirtualClock::VirtualClock() : installed_(this) {}
 
-VirtualClock::~VirtualClock() { SetTimerService(previous_); }
+VirtualClock::~VirtualClock() = default;
 
 void VirtualClock::Advance(std::int64_t ms) {
     if (ms < 0) return;

@@ -33,7 +33,7 @@ public:
     void Stop(TTimer* timer, std::uintptr_t id) override;
 
 private:
-    TTimerService* previous_ = nullptr;
+    TScopedOverride<TTimerSeam, TTimerService> installed_;
     TTimerQueue queue_;
     std::int64_t now_ = 0;
 };
