@@ -11,28 +11,19 @@
 #include <cstdint>
 
 #include "elements/mathparse.h"
+#include "tests/support/probes.h"
 
 namespace {
-
-struct Source {
-    TData Value;
-    void readValue(TData& value, std::uint16_t) { value = Value; }
-};
-
-struct Sink {
-    double Last = 0;
-    void doTake(TData& value, std::uint16_t) { Last = AsReal(value); }
-};
 
 // range(0): 0 = the source gives an Integer, 1 = a Real.
 void BM_CountdownThreshold(benchmark::State& state) {
     StartFramework();
-    Source pulse;
+    TSource pulse;
     if (state.range(0) == 0)
         SetInteger(pulse.Value, 30);
     else
         SetReal(pulse.Value, 30.0);
-    Sink sink;
+    TLastValue sink;
     TQXMathParse e;
     e.SetArgCount(1);
     e.SetExpression("%1 - 2");
@@ -40,14 +31,14 @@ void BM_CountdownThreshold(benchmark::State& state) {
     e.SetDefault(0.0);
     e.SetDegrees(false);
     e.Arg[0] = QX_LINK(&pulse, readValue, 0);
-    e.onResult = QX_LINK(&sink, doTake, 0);
+    e.onResult = QX_LINK(&sink, doEvent, 0);
     const TQX_Event calc = QX_LINK(&e, doCalc, 0);
     for (auto _ : state) {
         TData in;
         FireEvent(calc, in);
         benchmark::ClobberMemory();
     }
-    if (sink.Last != 28.0) state.SkipWithError("wrong result");
+    if (AsReal(sink.Last) != 28.0) state.SkipWithError("wrong result");
     state.SetItemsProcessed(state.iterations());
     StopFramework();
 }
@@ -55,10 +46,10 @@ BENCHMARK(BM_CountdownThreshold)->ArgName("real")->Arg(0)->Arg(1);
 
 void BM_LongExpression(benchmark::State& state) {
     StartFramework();
-    Source args[5];
+    TSource args[5];
     const double values[5] = {0.5, 2.0, 3.0, 1.25, 7.0};
     for (int k = 0; k < 5; ++k) SetReal(args[k].Value, values[k]);
-    Sink sink;
+    TLastValue sink;
     TQXMathParse e;
     e.SetArgCount(5);
     e.SetExpression(
@@ -70,7 +61,7 @@ void BM_LongExpression(benchmark::State& state) {
     e.SetDefault(0.0);
     e.SetDegrees(false);
     for (int k = 0; k < 5; ++k) e.Arg[k] = QX_LINK(&args[k], readValue, 0);
-    e.onResult = QX_LINK(&sink, doTake, 0);
+    e.onResult = QX_LINK(&sink, doEvent, 0);
     const TQX_Event calc = QX_LINK(&e, doCalc, 0);
     for (auto _ : state) {
         TData in;

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "elements/mathparse.h"
+#include "tests/support/probes.h"
 #include "winlib/msgbox.h"
 
 namespace {
@@ -25,21 +26,6 @@ namespace {
 void Check(bool ok) {
     if (!ok) std::abort();
 }
-
-struct Sink {
-    int Count = 0;
-    TData Last;
-    void doTake(TData& value, std::uint16_t) {
-        ++Count;
-        Last = value;
-        Last.Kind &= static_cast<std::uint8_t>(~ForwardFlag);
-    }
-};
-
-struct Source {
-    TData Value;
-    void readValue(TData& value, std::uint16_t) { value = Value; }
-};
 
 struct CountingBox final : TMessageBoxService {
     int Count = 0;
@@ -63,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CountingBox box;
     TMessageBoxService* const previousBox = SetMessageBox(&box);
 
-    Source sources[3];
+    TSource sources[3];
     bool linked[3] = {false, false, false};
     for (int k = 0; k < argCount && at + 9 <= size; ++k, at += 9) {
         double real;
@@ -80,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string_view expr(reinterpret_cast<const char*>(data + at), size - at);
 
-    Sink results, errors;
+    TLastValue results, errors;
     TQXMathParse e;
     e.SetArgCount(argCount);
     e.SetExpression(expr);
@@ -89,13 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     e.SetDegrees((flags & 8) != 0);
     for (int k = 0; k < argCount; ++k)
         if (linked[k]) e.Arg[k] = QX_LINK(&sources[k], readValue, 0);
-    e.onResult = QX_LINK(&results, doTake, 0);
-    if (flags & 16) e.onError = QX_LINK(&errors, doTake, 0);
+    e.onResult = QX_LINK(&results, doEvent, 0);
+    if (flags & 16) e.onError = QX_LINK(&errors, doEvent, 0);
 
     const TQX_Event calc = QX_LINK(&e, doCalc, 0);
     if (flags & 32) FireInteger(calc, 3);  // a first run, so %0 is its outcome
-    results = Sink();
-    errors = Sink();
+    results = TLastValue();
+    errors = TLastValue();
     box.Count = 0;
 
     TData second;
@@ -129,15 +115,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // otherwise computes with the value as read.
     TData marker;
     e.readResult(marker, 0);
-    Sink results2, errors2;
+    TLastValue results2, errors2;
     TQXMathParse next;
     next.SetArgCount(1);
     next.SetExpression("%1 * 2");
     next.ResultReal = true;
     next.SetDefault(0.0);
     next.Arg[0] = QX_LINK(&e, readResult, 0);
-    next.onResult = QX_LINK(&results2, doTake, 0);
-    next.onError = QX_LINK(&errors2, doTake, 0);
+    next.onResult = QX_LINK(&results2, doEvent, 0);
+    next.onError = QX_LINK(&errors2, doEvent, 0);
     FireNull(QX_LINK(&next, doCalc, 0));
     if (e.ErrorCode != mpNoError) {
         Check(marker.Kind == dtNull && marker.TextValue == MathParseErrorMarker && marker.IntValue == e.ErrorCode);

@@ -16,45 +16,14 @@
 #include <string_view>
 
 #include "elements/strings.h"
+#include "tests/support/mask_reference.h"
+#include "tests/support/probes.h"
 
 namespace {
 
 void Check(bool ok) {
     if (!ok) std::abort();
 }
-
-unsigned char At(std::string_view s, std::size_t p) { return p >= 1 && p <= s.size() ? s[p - 1] : 0; }
-
-// The definition as it reads, 1-based; exponential, so short inputs only.
-bool Reference(std::string_view t, std::string_view m, std::size_t i, std::size_t j) {
-    while (j <= m.size() || i <= t.size()) {
-        const unsigned char c = At(m, j);
-        const unsigned char s = At(t, i);
-        if (c == '*') {
-            if (Reference(t, m, i, j + 1)) return true;
-            if (i >= t.size()) return false;
-            while (i < t.size()) {
-                ++i;
-                if (Reference(t, m, i, j + 1)) return true;
-            }
-            return false;
-        }
-        const bool ok = c == '#' ? (s >= '0' && s <= '9') : c == '?' ? s != 0 : c == s;
-        if (!ok) break;
-        ++i;
-        ++j;
-    }
-    return j > m.size() && i > t.size();
-}
-
-struct Sink {
-    int Count = 0;
-    TData Last;
-    void doTake(TData& value, std::uint16_t) {
-        ++Count;
-        Last = value;
-    }
-};
 
 }  // namespace
 
@@ -76,19 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     m.push_back('\0');
     const bool ended = MaskMatch(t, m);
     if (text.size() <= 10 && mask.size() <= 10) {
-        Check(plain == Reference(text, mask, i, j));
-        Check(ended == Reference(t, m, 1, 1));
+        Check(plain == ReferenceMaskMatch(text, mask, i, j));
+        Check(ended == ReferenceMaskMatch(t, m, 1, 1));
     }
 
     StartFramework();
 
     // --- TQXStrMask ---
-    Sink yes, no;
+    TLastValue yes, no;
     TQXStrMask strMask;
     strMask.Mask = TText(mask);
     strMask.IgnoreCase = (flags & 4) ? 1 : 0;
-    strMask.onTrue = QX_LINK(&yes, doTake, 0);
-    strMask.onFalse = QX_LINK(&no, doTake, 0);
+    strMask.onTrue = QX_LINK(&yes, doEvent, 0);
+    strMask.onFalse = QX_LINK(&no, doEvent, 0);
     FireText(QX_LINK(&strMask, doCompare, 0), TText(text));
     Check(yes.Count + no.Count == 1);
     const TData& fired = yes.Count ? yes.Last : no.Last;
@@ -96,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!strMask.IgnoreCase) Check((yes.Count == 1) == ended);
 
     // --- TQXFormatStr ---
-    Sink out;
+    TLastValue out;
     TQXFormatStr format;
     format.Mask = TText(mask);
     const int count = flags & 3;
@@ -104,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         format.Count = 2147483647;  // written directly: no points behind most of it
     else
         format.SetCount(count);
-    format.onFormat = QX_LINK(&out, doTake, 0);
+    format.onFormat = QX_LINK(&out, doEvent, 0);
     FireText(QX_LINK(&format, doFormat, 0), TText(text));
     Check(out.Count == 1);
     const std::string_view built = out.Last.TextValue.view();

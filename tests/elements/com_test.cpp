@@ -27,7 +27,7 @@ protected:
     void SetUp() override {
         StartFramework();
         com = std::make_unique<TQXCOM>();
-        com->onWrite = QX_LINK(&written, doRecord, 0);
+        com->onWrite = QX_LINK(&written, doEvent, 0);
     }
     void TearDown() override {
         com.reset();
@@ -52,7 +52,7 @@ protected:
     }
     std::vector<std::int32_t> Reported() const {
         std::vector<std::int32_t> out;
-        for (const TData& v : written.Values) out.push_back(v.Kind == dtInteger ? v.IntValue : -999);
+        for (const TData& v : written.Seen) out.push_back(v.Kind == dtInteger ? v.IntValue : -999);
         return out;
     }
 
@@ -86,7 +86,7 @@ TEST_F(ComTest, OpensComSixAsTheSchemeConfiguresIt) {
     EXPECT_EQ(serial.Calls[1].Definition, Definition2400);
     EXPECT_EQ(serial.Calls[1].Definition.size(), 41u);
     EXPECT_EQ(serial.Calls[1].Timeout, 1u);
-    EXPECT_TRUE(written.Values.empty());  // opening reports nothing
+    EXPECT_TRUE(written.Seen.empty());  // opening reports nothing
 }
 
 TEST_F(ComTest, PortComesFromTheLinkedPointElseFromPortIndex) {
@@ -116,7 +116,7 @@ TEST_F(ComTest, PortZeroOrNegativeFailsAndStaysClosed) {
         EXPECT_EQ(serial.Calls.back().Kind, TSerialCall::Open);
         EXPECT_EQ(serial.Calls.back().Device, "\\\\.\\Com" + std::to_string(n));
         WriteText("ATH1\r");
-        EXPECT_TRUE(written.Values.empty());
+        EXPECT_TRUE(written.Seen.empty());
     }
     EXPECT_TRUE(serial.CallsOf(TSerialCall::Write).empty());
 }
@@ -215,7 +215,7 @@ TEST_F(ComTest, FailedOpenOrConfigurationLeavesThePortClosed) {
     EXPECT_EQ(serial.OpenCount(), 0);
 
     WriteText("ATH1\r");
-    EXPECT_TRUE(written.Values.empty());
+    EXPECT_TRUE(written.Seen.empty());
     EXPECT_TRUE(serial.CallsOf(TSerialCall::Write).empty());
 }
 
@@ -270,7 +270,7 @@ TEST_F(ComTest, AClosedPortFiresNothingAtAll) {
     serial.SetMissing(6);
     Open();
     WriteText("ATH1\r");
-    EXPECT_TRUE(written.Values.empty());
+    EXPECT_TRUE(written.Seen.empty());
     EXPECT_TRUE(serial.CallsOf(TSerialCall::Write).empty());
 }
 
@@ -321,7 +321,7 @@ TEST_F(ComTest, CloseClosesOnceAndIsHarmlessWhenClosed) {
     EXPECT_EQ(serial.CallsOf(TSerialCall::Close).size(), 1u);
     EXPECT_FALSE(serial.IsOpen(6));
     WriteText("ATH\r");
-    EXPECT_TRUE(written.Values.empty());
+    EXPECT_TRUE(written.Seen.empty());
 }
 
 TEST_F(ComTest, DestructionClosesAnOpenPort) {
@@ -363,7 +363,7 @@ protected:
         com.Parity = 0;
         com.Timeout = 1;
         com.Port = QX_LINK(&number, readValue, 0);
-        com.onWrite = QX_LINK(&recorder, doRecord, 0);
+        com.onWrite = QX_LINK(&recorder, doEvent, 0);
     }
     static void Send(TQXCOM& com, const char* text) {
         TData value;
@@ -393,9 +393,9 @@ TEST_F(ComPty, SwitchesOnAndOffOverTheLine) {
     EXPECT_EQ(pty_->Read(5), "ATH1\r");
     Send(com, "ATH\r");
     EXPECT_EQ(pty_->Read(4), "ATH\r");
-    ASSERT_EQ(recorder.Values.size(), 2u);
-    EXPECT_EQ(recorder.Values[0].IntValue, 5);
-    EXPECT_EQ(recorder.Values[1].IntValue, 4);
+    ASSERT_EQ(recorder.Seen.size(), 2u);
+    EXPECT_EQ(recorder.Seen[0].IntValue, 5);
+    EXPECT_EQ(recorder.Seen[1].IntValue, 4);
 
     // Opening again closes first, so the exclusive open succeeds again.
     com.doOpen(none, 0);
@@ -417,7 +417,7 @@ TEST_F(ComPty, ASecondElementCannotHaveThePortUntilTheFirstLetsGo) {
     ASSERT_NE(first.PortHandle, InvalidPortHandle);
     EXPECT_EQ(second.PortHandle, InvalidPortHandle);
     Send(second, "ATH1\r");
-    EXPECT_TRUE(secondWrites.Values.empty());
+    EXPECT_TRUE(secondWrites.Seen.empty());
 
     first.doClose(none, 0);
     second.doOpen(none, 0);
@@ -433,7 +433,7 @@ TEST_F(ComPty, AMissingPortStaysClosedAndItsWriteFiresNothing) {
     com.doOpen(none, 0);
     EXPECT_EQ(com.PortHandle, InvalidPortHandle);
     Send(com, "ATH1\r");
-    EXPECT_TRUE(recorder.Values.empty());
+    EXPECT_TRUE(recorder.Seen.empty());
 }
 
 }  // namespace

@@ -33,15 +33,6 @@ struct Overwriter {
 };
 
 // A data-out point with a fixed answer (Break included).
-struct Source {
-    TData Value;
-    int Reads = 0;
-    void readValue(TData& value, std::uint16_t) {
-        ++Reads;
-        value = Value;
-    }
-};
-
 TData Break() {
     TData v;
     v.Kind = dtBreak;
@@ -131,7 +122,7 @@ TEST_F(FlowTest, DoDataFiresPointThenPropertyAndIgnoresTheIncomingValue) {
     d.Data = Text("\xCE\xF2\xEA\xEB\xFE\xF7\xE8\xF2\xFC");
     FireInteger(in, 9);
 
-    Source src;
+    TSource src;
     d.DataPoint = QX_LINK(&src, readValue, 0);
     src.Value = Int(77);
     FireInteger(in, 9);
@@ -257,7 +248,7 @@ TEST_F(FlowTest, IfElseOperandsFallBackToPropertiesThenTheIncomingValue) {
     FireNull(compare);  // NULL and NULL
 
     // Properties as the countdown uses them, overridden by links.
-    Source count, limit;
+    TSource count, limit;
     count.Value = Int(3);
     limit.Value = Text("3");
     test.Comparison = cmpGreater;
@@ -290,7 +281,7 @@ TEST_F(FlowTest, MemoryStoresGivesBackAndClears) {
     memory.readValue(read, 0);
     EXPECT_EQ(read.TextValue, "stored");
 
-    Source src;
+    TSource src;
     memory.Data = QX_LINK(&src, readValue, 0);
     src.Value = Int(5);
     FireText(QX_LINK(&memory, doValue, 0), "ignored");
@@ -333,7 +324,7 @@ TEST_F(FlowTest, IndexToChanelRoutesOnlyValidIndices) {
         out[i].Name = static_cast<char>('0' + i);
         if (i != 3) router.onEvent[i] = QX_LINK(&out[i], doEvent, 0);
     }
-    Source index;
+    TSource index;
     router.Index = QX_LINK(&index, readValue, 0);
     router.Data = Text("payload");
     const TQX_Event in = QX_LINK(&router, doEvent, 0);
@@ -358,7 +349,7 @@ TEST_F(FlowTest, IndexToChanelTakesIndexBeforeData) {
     ASSERT_EQ(four.Seen.size(), 1u);
     EXPECT_TRUE(IsNull(four.Seen[0]));
 
-    Source index;
+    TSource index;
     index.Value = Int(2);
     router.Index = QX_LINK(&index, readValue, 0);
     FireText(in, "carried");  // index linked: the incoming value is the data

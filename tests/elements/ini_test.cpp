@@ -30,7 +30,7 @@ protected:
     void SetUp() override {
         previous = OverrideProgramDirectory(dir.WithSeparator());
         StartFramework();
-        ini.onRead = QX_LINK(&read, doRecord, 0);
+        ini.onRead = QX_LINK(&read, doEvent, 0);
     }
     void TearDown() override {
         StopFramework();
@@ -62,16 +62,16 @@ TEST_F(IniTest, TheRequestPollReadsAndDeletesTheKey) {
     const std::string file = dir.File("vr.ini");
     Spit(file, "[znah]\r\np1=1\r\n");
     Read(ini);
-    ASSERT_EQ(read.Values.size(), 1u);
-    EXPECT_EQ(read.Values[0].Kind, dtInteger);
-    EXPECT_EQ(read.Values[0].IntValue, 1);
+    ASSERT_EQ(read.Seen.size(), 1u);
+    EXPECT_EQ(read.Seen[0].Kind, dtInteger);
+    EXPECT_EQ(read.Seen[0].IntValue, 1);
     EXPECT_EQ(ini.Ini, nullptr) << "the object lives only during the operation";
 
     Delete(ini);
     EXPECT_EQ(Slurp(file), "[znah]\r\n") << "the key goes, the file stays";
     Read(ini);
-    ASSERT_EQ(read.Values.size(), 2u);
-    EXPECT_EQ(read.Values[1].IntValue, 0);
+    ASSERT_EQ(read.Seen.size(), 2u);
+    EXPECT_EQ(read.Seen[1].IntValue, 0);
 
     // Deleting again, as after every switch, touches nothing.
     const std::string odd = " [znah] \n other = 5 \n";
@@ -91,11 +91,11 @@ TEST_F(IniTest, AMissingFileSectionOrKeyReadsAsTheDefaultAndStillFires) {
     Read(ini);
     ini.ValueType = 1;
     Read(ini);
-    ASSERT_EQ(read.Values.size(), 3u);
-    EXPECT_EQ(read.Values[0].IntValue, 0);
-    EXPECT_EQ(read.Values[1].IntValue, 0);
-    EXPECT_EQ(read.Values[2].Kind, dtString);
-    EXPECT_EQ(read.Values[2].TextValue, "");
+    ASSERT_EQ(read.Seen.size(), 3u);
+    EXPECT_EQ(read.Seen[0].IntValue, 0);
+    EXPECT_EQ(read.Seen[1].IntValue, 0);
+    EXPECT_EQ(read.Seen[2].Kind, dtString);
+    EXPECT_EQ(read.Seen[2].TextValue, "");
 }
 
 TEST_F(IniTest, ValueTypeChoosesIntegerOrString) {
@@ -110,14 +110,14 @@ TEST_F(IniTest, ValueTypeChoosesIntegerOrString) {
             Read(ini);
         }
     }
-    ASSERT_EQ(read.Values.size(), 6u);
-    EXPECT_EQ(read.Values[0].Kind, dtInteger);
-    EXPECT_EQ(read.Values[0].IntValue, 12);
-    EXPECT_EQ(read.Values[1].IntValue, 0) << "text without leading digits";
-    EXPECT_EQ(read.Values[3].Kind, dtString);
-    EXPECT_EQ(read.Values[3].TextValue, "12x");
-    EXPECT_EQ(read.Values[4].TextValue, "abc");
-    EXPECT_EQ(read.Values[5].TextValue, std::string(2047, 'z'));
+    ASSERT_EQ(read.Seen.size(), 6u);
+    EXPECT_EQ(read.Seen[0].Kind, dtInteger);
+    EXPECT_EQ(read.Seen[0].IntValue, 12);
+    EXPECT_EQ(read.Seen[1].IntValue, 0) << "text without leading digits";
+    EXPECT_EQ(read.Seen[3].Kind, dtString);
+    EXPECT_EQ(read.Seen[3].TextValue, "12x");
+    EXPECT_EQ(read.Seen[4].TextValue, "abc");
+    EXPECT_EQ(read.Seen[5].TextValue, std::string(2047, 'z'));
 }
 
 TEST_F(IniTest, WriteUsesTheEventValueWhenValueIsUnlinked) {
@@ -183,8 +183,8 @@ TEST_F(IniTest, TheEventValueIsUsedUpByTheFirstEmptyDefault) {
 
     Spit(dir.File("req.ini"), "[s]\r\nk=found\r\n");
     Read(ini, Text("req.ini"));
-    ASSERT_EQ(read.Values.size(), 1u);
-    EXPECT_EQ(read.Values[0].TextValue, "found");
+    ASSERT_EQ(read.Seen.size(), 1u);
+    EXPECT_EQ(read.Seen[0].TextValue, "found");
 }
 
 TEST_F(IniTest, AnEmptyFileNameIsQuietlyUseless) {
@@ -193,8 +193,8 @@ TEST_F(IniTest, AnEmptyFileNameIsQuietlyUseless) {
     Read(ini);
     Write(ini, TData());
     Delete(ini);
-    ASSERT_EQ(read.Values.size(), 1u);
-    EXPECT_EQ(read.Values[0].IntValue, 0);
+    ASSERT_EQ(read.Seen.size(), 1u);
+    EXPECT_EQ(read.Seen[0].IntValue, 0);
     EXPECT_EQ(dir.FileCount(), 0);
 }
 
@@ -208,16 +208,16 @@ TEST_F(IniTest, ElementsSharingAFileSeeEachOthersWrites) {
     port.Key = "p1";
     pulse.Key = "p2";
     TQXini reader = port;
-    reader.onRead = QX_LINK(&read, doRecord, 0);
+    reader.onRead = QX_LINK(&read, doEvent, 0);
 
     Write(port, Text("5"));
     Write(pulse, Text("10"));
     Read(reader);
     Write(port, Text("6"));
     Read(reader);
-    ASSERT_EQ(read.Values.size(), 2u);
-    EXPECT_EQ(read.Values[0].TextValue, "5");
-    EXPECT_EQ(read.Values[1].TextValue, "6");
+    ASSERT_EQ(read.Seen.size(), 2u);
+    EXPECT_EQ(read.Seen[0].TextValue, "5");
+    EXPECT_EQ(read.Seen[1].TextValue, "6");
     EXPECT_EQ(Slurp(dir.File("com i dlit.ini")), "[params]\r\np1=6\r\np2=10\r\n");
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/fake_msgbox.h"
+#include "tests/support/probes.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,21 +18,6 @@
 #endif
 
 namespace {
-
-struct Sink {
-    std::vector<TData> Got;
-    void doTake(TData& value, std::uint16_t) { Got.push_back(value); }
-};
-
-// A data-out point that counts how often it is read.
-struct Source {
-    TData Value;
-    int Reads = 0;
-    void readValue(TData& value, std::uint16_t) {
-        ++Reads;
-        value = Value;
-    }
-};
 
 struct FakeArray {
     TArrayMethods Methods;
@@ -91,8 +77,8 @@ protected:
         e.SetDegrees(degrees);
     }
     void Link(TQXMathParse& e) {
-        e.onResult = QX_LINK(&results, doTake, 0);
-        e.onError = QX_LINK(&errors, doTake, 0);
+        e.onResult = QX_LINK(&results, doEvent, 0);
+        e.onError = QX_LINK(&errors, doEvent, 0);
     }
     void Calc(TQXMathParse& e, TData in = TData()) { FireEvent(QX_LINK(&e, doCalc, 0), in); }
     void Calc(TQXMathParse& e, std::int32_t in) {
@@ -105,11 +91,11 @@ protected:
         TQXMathParse e;
         Configure(e, expr, 0, true, degrees);
         Link(e);
-        results.Got.clear();
-        errors.Got.clear();
+        results.Seen.clear();
+        errors.Seen.clear();
         Calc(e);
         EXPECT_EQ(e.ErrorCode, mpNoError) << expr << " failed at " << e.ReadPos;
-        EXPECT_EQ(results.Got.size(), 1u) << expr;
+        EXPECT_EQ(results.Seen.size(), 1u) << expr;
         return e.Value;
     }
     // (code, position) of a failing expression.
@@ -117,19 +103,19 @@ protected:
         TQXMathParse e;
         Configure(e, expr, 0, true, degrees);
         Link(e);
-        errors.Got.clear();
-        results.Got.clear();
+        errors.Seen.clear();
+        results.Seen.clear();
         Calc(e);
-        EXPECT_TRUE(results.Got.empty()) << expr;
-        EXPECT_EQ(errors.Got.size(), 1u) << expr;
-        if (!errors.Got.empty()) {
-            EXPECT_EQ(errors.Got[0].IntValue, e.ErrorCode);
+        EXPECT_TRUE(results.Seen.empty()) << expr;
+        EXPECT_EQ(errors.Seen.size(), 1u) << expr;
+        if (!errors.Seen.empty()) {
+            EXPECT_EQ(errors.Seen[0].IntValue, e.ErrorCode);
         }
         return {e.ErrorCode, e.ReadPos};
     }
 
     FakeMessageBox boxes;  // no real box in a test run
-    Sink results, errors;
+    TRecorder results, errors;
 };
 
 using P = std::pair<int, int>;
@@ -304,7 +290,7 @@ TEST_F(MathParse, UnlinkedArgumentsTakeTheIncomingChain) {
 
 TEST_F(MathParse, EachArgumentIsReadOncePerEvaluation) {
     TQXMathParse e;
-    Source s;
+    TSource s;
     SetInteger(s.Value, 4);
     Configure(e, "%1 * %1 + %01", 1);
     e.Arg[0] = QX_LINK(&s, readValue, 0);
@@ -341,7 +327,7 @@ TEST_F(MathParse, ErrorMarkerPassesBetweenEvaluators) {
         TQXMathParse first, second;
         Configure(first, firstExpr);
         Configure(second, "%1 + 1", 1);
-        first.onError = QX_LINK(&errors, doTake, 0);
+        first.onError = QX_LINK(&errors, doEvent, 0);
         Link(second);
         second.Arg[0] = QX_LINK(&first, readResult, 0);
         Calc(first);
@@ -351,11 +337,11 @@ TEST_F(MathParse, ErrorMarkerPassesBetweenEvaluators) {
         EXPECT_EQ(marker.TextValue, "MathParse Exception");
         EXPECT_EQ(marker.IntValue, first.ErrorCode);
 
-        errors.Got.clear();
+        errors.Seen.clear();
         Calc(second);
         EXPECT_EQ(second.ErrorCode, first.ErrorCode) << firstExpr;
-        ASSERT_EQ(errors.Got.size(), 1u);
-        EXPECT_EQ(errors.Got[0].IntValue, first.ErrorCode);
+        ASSERT_EQ(errors.Seen.size(), 1u);
+        EXPECT_EQ(errors.Seen[0].IntValue, first.ErrorCode);
     }
 }
 
@@ -375,17 +361,17 @@ TEST_F(MathParse, ResultDelivery) {
     Link(e);
     Calc(e, 5);  // 2.5
     Calc(e, 7);  // 3.5
-    ASSERT_EQ(results.Got.size(), 2u);
-    EXPECT_EQ(results.Got[0].Kind, dtInteger);
-    EXPECT_EQ(results.Got[0].IntValue, 2);
-    EXPECT_EQ(results.Got[1].IntValue, 4);
+    ASSERT_EQ(results.Seen.size(), 2u);
+    EXPECT_EQ(results.Seen[0].Kind, dtInteger);
+    EXPECT_EQ(results.Seen[0].IntValue, 2);
+    EXPECT_EQ(results.Seen[1].IntValue, 4);
     e.ResultReal = true;
     e.readResult(r, 0);
     EXPECT_EQ(r.Kind, dtReal);
     EXPECT_EQ(r.RealValue, 3.5);
     Calc(e, 3);
-    EXPECT_EQ(results.Got.back().Kind, dtReal);
-    EXPECT_EQ(results.Got.back().RealValue, 1.5);
+    EXPECT_EQ(results.Seen.back().Kind, dtReal);
+    EXPECT_EQ(results.Seen.back().RealValue, 1.5);
 }
 
 TEST_F(MathParse, IndexedArguments) {
@@ -424,7 +410,7 @@ TEST_F(MathParse, IndexedArguments) {
 TEST_F(MathParse, MessageBoxWhenOnErrorIsUnlinked) {
     TQXMathParse e;
     Configure(e, "2+*3");
-    e.onResult = QX_LINK(&results, doTake, 0);
+    e.onResult = QX_LINK(&results, doEvent, 0);
     int dummyWindow = 0;
     SetMessageOwner(&dummyWindow);
     TData v;
@@ -438,7 +424,7 @@ TEST_F(MathParse, MessageBoxWhenOnErrorIsUnlinked) {
               "MathParser\r\n\xCE\xE1\xED\xE0\xF0\xF3\xE6\xE5\xED\xE0 \xE2 \xEF\xEE\xE7\xE8\xF6\xE8\xE8 3");
     EXPECT_EQ(boxes.Last().Owner, &dummyWindow);
     EXPECT_EQ(boxes.Last().Flags, mbOk);
-    EXPECT_TRUE(results.Got.empty());
+    EXPECT_TRUE(results.Seen.empty());
     EXPECT_EQ(v.Kind, dtInteger);  // nothing forwarded
     EXPECT_EQ(v.IntValue, 42);
 
@@ -458,8 +444,8 @@ TEST_F(MathParse, MessageBoxWhenOnErrorIsUnlinked) {
               "MathParser\r\n\xCE\xE1\xED\xE0\xF0\xF3\xE6\xE5\xED\xE0 \xE2 \xEF\xEE\xE7\xE8\xF6\xE8\xE8 11");
     EXPECT_EQ(seen.Kind, dtNull);
     EXPECT_EQ(seen.IntValue, 1);
-    ASSERT_EQ(results.Got.size(), 1u);
-    EXPECT_EQ(results.Got[0].RealValue, 42);
+    ASSERT_EQ(results.Seen.size(), 1u);
+    EXPECT_EQ(results.Seen[0].RealValue, 42);
 }
 
 TEST_F(MathParse, ArithmeticFaultsAreCalculationErrors) {
@@ -496,7 +482,7 @@ TEST_F(MathParse, BadArgumentsAndDefaults) {
     EXPECT_EQ(e.ErrorCode, Calc1);
 
     TQXMathParse bare;  // zero-filled: no expression, no Default
-    bare.onError = QX_LINK(&errors, doTake, 0);
+    bare.onError = QX_LINK(&errors, doEvent, 0);
     Calc(bare);
     EXPECT_EQ(bare.ErrorCode, Syntax);
     EXPECT_EQ(bare.ReadPos, 0);
@@ -563,7 +549,7 @@ TEST_F(MathParse, ReentryFromAnArgumentRead) {
     EXPECT_EQ(m.Calls, 1);
     EXPECT_EQ(e.ErrorCode, mpNoError);
     EXPECT_EQ(e.Value, 11);
-    ASSERT_EQ(results.Got.size(), 1u);
+    ASSERT_EQ(results.Seen.size(), 1u);
 }
 
 #ifdef _WIN32

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "elements/strings.h"
+#include "tests/support/mask_reference.h"
+#include "tests/support/probes.h"
 #include "winlib/ansi.h"
 
 namespace {
@@ -12,45 +14,6 @@ namespace {
 using namespace std::string_literals;
 
 // --- Reference definitions, transcribed literally (1-based positions) ---
-
-unsigned char At(const std::string& s, std::size_t p) { return p >= 1 && p <= s.size() ? s[p - 1] : 0; }
-
-bool ReferenceMaskMatch(const std::string& t, const std::string& m, std::size_t i, std::size_t j) {
-    while (j <= m.size() || i <= t.size()) {
-        const unsigned char c = At(m, j);
-        if (c == '#') {
-            if (At(t, i) >= '0' && At(t, i) <= '9') {
-                ++i;
-                ++j;
-            } else {
-                break;
-            }
-        } else if (c == '*') {
-            if (ReferenceMaskMatch(t, m, i, j + 1)) return true;
-            if (i >= t.size()) return false;
-            while (i < t.size()) {
-                ++i;
-                if (ReferenceMaskMatch(t, m, i, j + 1)) return true;
-            }
-            return false;
-        } else if (c == '?') {
-            if (At(t, i) != 0) {
-                ++i;
-                ++j;
-            } else {
-                break;
-            }
-        } else {
-            if (c == At(t, i)) {
-                ++i;
-                ++j;
-            } else {
-                break;
-            }
-        }
-    }
-    return j > m.size() && i > t.size();
-}
 
 // In place, with 1-based positions; the test sees the text from k on.
 void ReferenceReplaceAll(std::string& text, const std::string& pattern, const std::string& replacement,
@@ -187,16 +150,6 @@ TEST(ReplaceAllTest, AgreesWithInPlaceReplacement) {
 
 // --- Elements ---
 
-struct Recorder {
-    std::vector<TData> Seen;
-    void doEvent(TData& value, std::uint16_t) { Seen.push_back(value); }
-};
-
-struct Source {
-    TData Value;
-    void readValue(TData& value, std::uint16_t) { value = Value; }
-};
-
 class StringElementsTest : public ::testing::Test {
 protected:
     void SetUp() override { StartFramework(); }
@@ -204,7 +157,7 @@ protected:
 
     // Formats once with the given incoming value and returns the text fired.
     std::string Format(TQXFormatStr& f, TData incoming = {}) {
-        Recorder out;
+        TRecorder out;
         f.onFormat = QX_LINK(&out, doEvent, 0);
         FireEvent(QX_LINK(&f, doFormat, 0), incoming);
         f.onFormat = {};
@@ -244,7 +197,7 @@ TEST_F(StringElementsTest, FormatFillsPlaceholdersFromPointsThenTheIncomingValue
     f.Mask = "[%1|%2]";
     EXPECT_EQ(FormatText(f, "x"), "[x|]");  // the first unlinked point uses the value up
 
-    Source a;
+    TSource a;
     SetText(a.Value, "A");
     f.Str[0] = QX_LINK(&a, readValue, 0);
     EXPECT_EQ(FormatText(f, "in"), "[A|in]");
@@ -265,14 +218,14 @@ TEST_F(StringElementsTest, FormatPlaceholderSyntax) {
     EXPECT_EQ(FormatText(f, "%1"), "%1");
 
     f.SetCount(12);
-    Source twelve;
+    TSource twelve;
     SetText(twelve.Value, "L");
     f.Str[11] = QX_LINK(&twelve, readValue, 0);
     f.Mask = "%12";
     EXPECT_EQ(FormatText(f, "v"), "L");
 
     f.SetCount(2);
-    Source five, b;
+    TSource five, b;
     SetInteger(five.Value, 5);
     SetText(b.Value, "b");
     f.Str[0] = QX_LINK(&five, readValue, 0);
@@ -326,7 +279,7 @@ struct CountingCase final : TAnsiCase {
 class StrMaskTest : public StringElementsTest {
 protected:
     TQXStrMask mask;
-    Recorder yes, no;
+    TRecorder yes, no;
     void SetUp() override {
         StringElementsTest::SetUp();
         mask.onTrue = QX_LINK(&yes, doEvent, 0);
@@ -398,7 +351,7 @@ TEST_F(StrMaskTest, FiresTheTextAsRead) {
     EXPECT_EQ(yes.Seen[0].Kind, dtString);
     EXPECT_EQ(yes.Seen[0].TextValue, "ABcD");
 
-    Source text;
+    TSource text;
     SetInteger(text.Value, 5);
     mask.Text = QX_LINK(&text, readValue, 0);
     FireText(QX_LINK(&mask, doCompare, 0), "ab");  // the point wins over the value

@@ -5,19 +5,11 @@
 #include <vector>
 
 #include "framework/events.h"
+#include "tests/support/probes.h"
 
 namespace {
 
 // Records every value that reaches it.
-struct Recorder {
-    std::vector<TData> Seen;
-    std::vector<std::uint16_t> Indices;
-    void doEvent(TData& value, std::uint16_t index) {
-        Seen.push_back(value);
-        Indices.push_back(index);
-    }
-};
-
 // Overwrites the value it receives and forwards its own output.
 struct Doubler {
     TQX_Event onResult;
@@ -30,15 +22,6 @@ struct Scribbler {
 };
 
 // A data-out point with a fixed answer.
-struct Source {
-    TData Value;
-    int Reads = 0;
-    void readValue(TData& value, std::uint16_t) {
-        ++Reads;
-        value = Value;
-    }
-};
-
 // A property-less element that fans one event out, like a hub.
 struct Fan {
     std::vector<TQX_Event> onEvent;
@@ -63,7 +46,7 @@ TEST_F(EventsTest, UnlinkedEventDoesNothing) {
 }
 
 TEST_F(EventsTest, LinkPassesReceiverAndIndex) {
-    Recorder r;
+    TRecorder r;
     const TQX_Event e = QX_LINK(&r, doEvent, 3);
     FireInteger(e, 5);
     FireText(e, "abc");
@@ -77,7 +60,7 @@ TEST_F(EventsTest, LinkPassesReceiverAndIndex) {
 
 TEST_F(EventsTest, ForwardingRunsTheChainAndClearsTheFlag) {
     Doubler a, b;
-    Recorder end;
+    TRecorder end;
     a.onResult = QX_LINK(&b, doEvent, 0);
     b.onResult = QX_LINK(&end, doEvent, 0);
     TData v;
@@ -123,7 +106,7 @@ TEST_F(EventsTest, FanOutGivesEachReceiverTheValueAsFired) {
     Fan fan;
     Doubler forwarder;
     Scribbler scribbler;
-    Recorder first, last;
+    TRecorder first, last;
     forwarder.onResult = QX_LINK(&first, doEvent, 0);
     fan.onEvent = {QX_LINK(&forwarder, doEvent, 0), QX_LINK(&scribbler, doEvent, 0), QX_LINK(&last, doEvent, 1)};
     TData v;
@@ -149,7 +132,7 @@ TEST_F(EventsTest, ForwardValueAndForwardSame) {
                 ForwardValue(value, onData, Stored);
         }
     } relay;
-    Recorder r;
+    TRecorder r;
     relay.onData = QX_LINK(&r, doEvent, 0);
     SetText(relay.Stored, "stored");
     FireInteger(QX_LINK(&relay, doEvent, 0), 1);
@@ -171,7 +154,7 @@ TEST_F(EventsTest, MillionElementChainRunsInConstantStack) {
     };
     constexpr int kLength = 1000000;
     auto hops = std::make_unique<Hop[]>(kLength);
-    Recorder end;
+    TRecorder end;
     for (int i = 0; i + 1 < kLength; ++i) hops[i].onNext = QX_LINK(&hops[i + 1], doEvent, 0);
     hops[kLength - 1].onNext = QX_LINK(&end, doEvent, 0);
     FireInteger(QX_LINK(&hops[0], doEvent, 0), 0);
@@ -180,7 +163,7 @@ TEST_F(EventsTest, MillionElementChainRunsInConstantStack) {
 }
 
 TEST_F(EventsTest, FetchIntegerPrecedence) {
-    Source src;
+    TSource src;
     SetText(src.Value, "12");
     const TQX_Event linked = QX_LINK(&src, readValue, 0);
     const TQX_Event unlinked;
@@ -251,7 +234,7 @@ TEST_F(EventsTest, FetchValueWalksAValueChain) {
 }
 
 TEST_F(EventsTest, PointReads) {
-    Source src;
+    TSource src;
     SetReal(src.Value, 2.5);
     const TQX_Event linked = QX_LINK(&src, readValue, 0);
     EXPECT_EQ(PointInteger(linked), 2);
@@ -275,8 +258,8 @@ TEST_F(EventsTest, PointReads) {
 
 TEST(FrameworkLifecycleTest, NothingFiresOrReadsOutsideTheRunningFramework) {
     StopFramework();
-    Recorder r;
-    Source src;
+    TRecorder r;
+    TSource src;
     SetInteger(src.Value, 9);
     const TQX_Event e = QX_LINK(&r, doEvent, 0);
     const TQX_Event point = QX_LINK(&src, readValue, 0);

@@ -4,15 +4,11 @@
 #include <vector>
 
 #include "framework/multi.h"
+#include "tests/support/probes.h"
 
 namespace {
 
 std::string g_log;  // destruction and start-up order across the schemes below
-
-struct Recorder {
-    std::vector<TData> Seen;
-    void doEvent(TData& value, std::uint16_t) { Seen.push_back(value); }
-};
 
 // Reads its input through a data point (falling back to a property) and
 // forwards what it read.
@@ -67,7 +63,7 @@ protected:
     void TearDown() override { StopFramework(); }
 
     TQXMultiElement host;
-    Recorder out;
+    TRecorder out;
     Constant outer;
 };
 

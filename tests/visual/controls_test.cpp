@@ -63,7 +63,7 @@ TEST_F(TControlsTest, EventsFromRealMessages) {
     };
     for (const TCase& c : cases) {
         TRecorder recorder;
-        c.point = QX_LINK(&recorder, doRecord, 0);
+        c.point = QX_LINK(&recorder, doEvent, 0);
         c.act();
         Pump();
         c.point = {};
@@ -78,7 +78,7 @@ TEST_F(TControlsTest, EditReportsTypingButNotSetText) {
     edit->ValueSource = edit->TextReader();
     edit->initControl();
     TRecorder changes;
-    edit->onTextChange = QX_LINK(&changes, doRecord, 0);
+    edit->onTextChange = QX_LINK(&changes, doEvent, 0);
     Start();
     ClickAt(edit->control->Handle(), 5, 5);
 
@@ -98,7 +98,7 @@ TEST_F(TControlsTest, EditReportsTypingButNotSetText) {
         {"typing after doSetText with the same text", -1, L"8", nullptr, "47586", 4, {"'47586'"}},
     };
     for (const TStep& s : steps) {
-        changes.Values.clear();
+        changes.Seen.clear();
         if (s.caret >= 0) edit->control->SetSelection(s.caret, 0);
         if (s.typed != nullptr) TypeText(s.typed);
         if (s.set != nullptr) Fire(QX_LINK(edit, doSetText, 0), Text(s.set));

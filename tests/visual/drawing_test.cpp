@@ -77,7 +77,7 @@ TEST_F(TDrawingTest, LampLooksRightAndReportsChanges) {
     lamp->Framed = true;
     lamp->initControl();
     TRecorder changes;
-    lamp->onChange = QX_LINK(&changes, doRecord, 0);
+    lamp->onChange = QX_LINK(&changes, doEvent, 0);
     Start();
     HWND window = lamp->control->Handle();
 

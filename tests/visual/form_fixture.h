@@ -81,7 +81,7 @@ inline void Fire(const TQX_Event& event, TData value) { FireEvent(event, value);
 // What arrived on a link, one line per value: NULL, a number, or 'text'.
 inline std::vector<std::string> Received(const TRecorder& recorder) {
     std::vector<std::string> out;
-    for (const TData& v : recorder.Values)
+    for (const TData& v : recorder.Seen)
         out.push_back(v.Kind == dtNull ? "NULL" : v.Kind == dtString ? "'" + v.TextValue.str() + "'" : AsText(v).str());
     return out;
 }

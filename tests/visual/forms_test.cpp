@@ -28,7 +28,7 @@ TEST_F(TFormsTest, CloseVetoAndChildFormsThatOnlyHide) {
     veto.Value = Int(1);
     TRecorder closes;
     Form->BlockClose = QX_LINK(&veto, readValue, 0);
-    Form->onClose = QX_LINK(&closes, doRecord, 0);
+    Form->onClose = QX_LINK(&closes, doEvent, 0);
     auto* child = Make<TQXMainForm>(60, 60, 300, 200);
     child->Visible = false;
     child->BlockClose = QX_LINK(&veto, readValue, 0);
