@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "winlib/cp1251.h"
+#include "winlib/codepage.h"
 #include "winlib/inifile.h"
 #include "winlib/win32/wintext.h"
 

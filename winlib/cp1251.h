@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 // Bytes 0x80..0xFF; 0x98 has no character and maps to itself.
@@ -77,23 +76,3 @@ constexpr std::string_view operator""_cp1251() {
     return std::string_view(cp1251_detail::Stored<L>.Bytes, cp1251_detail::Stored<L>.Size);
 }
 
-// Windows-1251 bytes as UTF-8, the encoding file names are handed on in.
-inline std::string Utf8From1251(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char byte : text) {
-        const auto b = static_cast<unsigned char>(byte);
-        const char32_t c = b < 0x80 ? b : Cp1251Upper[b - 0x80];
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}

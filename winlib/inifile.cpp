@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "winlib/cp1251.h"
+#include "winlib/codepage.h"
 #include "winlib/profile.h"
 
 std::int32_t TIniFile::AccessInteger(std::string_view key, std::int32_t value) {
