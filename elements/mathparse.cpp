@@ -39,37 +39,101 @@ int HexValue(unsigned char c) {
 }
 bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0xC0; }
 
-enum class Fn : std::uint8_t {
-    Cos, Sin, Tg, Ctg, ArcCos, ArcSin, ArcTg, ArcCtg, Atan,
-    Ch, Sh, Th, Cth, ArcCh, ArcSh, ArcTh, ArcCth,
-    Log, Lg, Ln, Exp, Sqr, Sqrt, Abs, Sign,
-    Round, Frac, Trunc, Min, Max,
+// A value, or the error that stopped the evaluation where it arose. Once
+// a level holds an error it reads no further token and passes it up.
+struct TValue {
+    double V = 0.0;
+    std::int16_t Error = mpNoError;
+    bool Ok() const { return Error < 0; }
 };
+
+constexpr TValue Syntax{0.0, mpSyntaxError};
+constexpr TValue Calc{0.0, mpCalcError};
+
+// Overflow and NaN are calculation errors: no result is ever inf or NaN.
+// Functions report a domain error as NaN, so it takes the same road.
+TValue Finite(double x) { return std::isfinite(x) ? TValue{x} : Calc; }
+
+// --- Functions: one row each, with its domain check ---
 
 enum class Arity : std::uint8_t { One, Two, OneOrTwo, OneOrMore };
 
+// x and y: the first and second argument (y: the optional step, else 1);
+// f: the angle factor. For OneOrMore the function folds two arguments.
+using TFunction = double (*)(double x, double y, double f);
+
 struct FnEntry {
     std::string_view Name;
-    Fn Id;
     Arity Args;
+    TFunction Compute;
 };
 
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+double Rounded(double x, double y) {
+    std::int64_t n = 0;
+    if (y == 0.0 || !RoundToInt64(x / y, n)) return NaN;
+    return static_cast<double>(n) * y;
+}
+
+double Fraction(double x, double y) {
+    if (y == 0.0) return NaN;
+    const double q = x / y;
+    if (!std::isfinite(q)) return NaN;  // modf would call an infinity's fraction 0
+    double whole;
+    return std::modf(q, &whole) * y;
+}
+
+double Truncated(double x, double y) {
+    if (y == 0.0) return NaN;
+    const double t = std::trunc(x / y);
+    // Within the 64-bit range, as the integer it stands for.
+    return t >= -9223372036854775808.0 && t < 9223372036854775808.0 ? t * y : NaN;
+}
+
+double Logarithm(double base, double x) {
+    if (base <= 0.0 || x <= 0.0) return NaN;
+    const long double lb = std::log(static_cast<long double>(base));
+    if (lb == 0.0L) return NaN;  // base 1
+    const long double r = std::log(static_cast<long double>(x)) / lb;
+    return std::fabs(r) <= static_cast<long double>(DBL_MAX) ? static_cast<double>(r) : NaN;
+}
+
+// The hyperbolic ones through the library: the same functions, without the
+// formulas' needless overflow of e^x at large |x|.
 constexpr FnEntry Functions[] = {
-    {"cos", Fn::Cos, Arity::One},         {"sin", Fn::Sin, Arity::One},
-    {"tg", Fn::Tg, Arity::One},           {"ctg", Fn::Ctg, Arity::One},
-    {"arccos", Fn::ArcCos, Arity::One},   {"arcsin", Fn::ArcSin, Arity::One},
-    {"arctg", Fn::ArcTg, Arity::One},     {"arcctg", Fn::ArcCtg, Arity::One},
-    {"atan", Fn::Atan, Arity::Two},       {"ch", Fn::Ch, Arity::One},
-    {"sh", Fn::Sh, Arity::One},           {"th", Fn::Th, Arity::One},
-    {"cth", Fn::Cth, Arity::One},         {"arcch", Fn::ArcCh, Arity::One},
-    {"arcsh", Fn::ArcSh, Arity::One},     {"arcth", Fn::ArcTh, Arity::One},
-    {"arccth", Fn::ArcCth, Arity::One},   {"log", Fn::Log, Arity::Two},
-    {"lg", Fn::Lg, Arity::One},           {"ln", Fn::Ln, Arity::One},
-    {"exp", Fn::Exp, Arity::One},         {"sqr", Fn::Sqr, Arity::One},
-    {"sqrt", Fn::Sqrt, Arity::One},       {"abs", Fn::Abs, Arity::One},
-    {"sign", Fn::Sign, Arity::One},       {"round", Fn::Round, Arity::OneOrTwo},
-    {"frac", Fn::Frac, Arity::OneOrTwo},  {"trunc", Fn::Trunc, Arity::OneOrTwo},
-    {"min", Fn::Min, Arity::OneOrMore},   {"max", Fn::Max, Arity::OneOrMore},
+    {"cos", Arity::One, [](double x, double, double f) { return std::cos(x * f); }},
+    {"sin", Arity::One, [](double x, double, double f) { return std::sin(x * f); }},
+    {"tg", Arity::One, [](double x, double, double f) { return std::cos(x * f) == 0.0 ? NaN : std::tan(x * f); }},
+    {"ctg", Arity::One, [](double x, double, double f) { return std::sin(x * f) == 0.0 ? NaN : 1.0 / std::tan(x * f); }},
+    {"arccos", Arity::One,
+     [](double x, double, double f) { return x > 1.0 || x < -1.0 ? NaN : std::atan2(std::sqrt(1.0 - x * x), x) / f; }},
+    {"arcsin", Arity::One,
+     [](double x, double, double f) { return x > 1.0 || x < -1.0 ? NaN : std::atan2(x, std::sqrt(1.0 - x * x)) / f; }},
+    {"arctg", Arity::One, [](double x, double, double f) { return std::atan2(x, 1.0) / f; }},
+    {"arcctg", Arity::One, [](double x, double, double f) { return std::atan2(1.0, x) / f; }},
+    {"atan", Arity::Two, [](double x, double y, double f) { return std::atan2(x, y) / f; }},
+    {"ch", Arity::One, [](double x, double, double) { return std::cosh(x); }},
+    {"sh", Arity::One, [](double x, double, double) { return std::sinh(x); }},
+    {"th", Arity::One, [](double x, double, double) { return std::tanh(x); }},
+    {"cth", Arity::One, [](double x, double, double) { return x == 0.0 ? NaN : 1.0 / std::tanh(x); }},
+    {"arcch", Arity::One, [](double x, double, double) { return x < 1.0 ? NaN : std::acosh(x); }},
+    {"arcsh", Arity::One, [](double x, double, double) { return std::asinh(x); }},
+    {"arcth", Arity::One, [](double x, double, double) { return x >= 1.0 || x <= -1.0 ? NaN : std::atanh(x); }},
+    {"arccth", Arity::One, [](double x, double, double) { return x >= -1.0 && x <= 1.0 ? NaN : std::atanh(1.0 / x); }},
+    {"log", Arity::Two, [](double x, double y, double) { return Logarithm(x, y); }},
+    {"lg", Arity::One, [](double x, double, double) { return x <= 0.0 ? NaN : std::log10(x); }},
+    {"ln", Arity::One, [](double x, double, double) { return x <= 0.0 ? NaN : std::log(x); }},
+    {"exp", Arity::One, [](double x, double, double) { return std::exp(x); }},
+    {"sqr", Arity::One, [](double x, double, double) { return x * x; }},
+    {"sqrt", Arity::One, [](double x, double, double) { return x < 0.0 ? NaN : std::sqrt(x); }},
+    {"abs", Arity::One, [](double x, double, double) { return x < 0.0 ? -x : x; }},
+    {"sign", Arity::One, [](double x, double, double) { return x < 0.0 ? -1.0 : x > 0.0 ? 1.0 : x; }},
+    {"round", Arity::OneOrTwo, [](double x, double y, double) { return Rounded(x, y); }},
+    {"frac", Arity::OneOrTwo, [](double x, double y, double) { return Fraction(x, y); }},
+    {"trunc", Arity::OneOrTwo, [](double x, double y, double) { return Truncated(x, y); }},
+    {"min", Arity::OneOrMore, [](double x, double y, double) { return std::min(x, y); }},
+    {"max", Arity::OneOrMore, [](double x, double y, double) { return std::max(x, y); }},
 };
 
 const FnEntry* FindFunction(std::string_view name) {
@@ -78,23 +142,28 @@ const FnEntry* FindFunction(std::string_view name) {
     return nullptr;
 }
 
+// What one evaluation leaves: the value or the error, where it stopped,
+// and the token it stopped at.
+struct TOutcome {
+    TValue Result;
+    std::int32_t NextPosition = 1;  // 1-based index of the next byte it would have read
+    std::uint8_t TokenKind = tkInvalid;
+    std::string TokenText;
+};
+
 // One evaluation. Its state is local, so a setter called from inside an
 // argument read cannot pull the text or the position from under it.
 class Evaluation {
 public:
     Evaluation(TQXMathParse& element, const TText& text) : el_(element), text_(text.data()), size_(text.size()) {}
 
-    double Run() {
+    // expression := comparison <end>
+    TOutcome Run() {
         Next();
-        const double result = Comparison();
-        if (err_ < 0 && kind_ != tkEnd) err_ = mpSyntaxError;  // text left over
-        return result;
+        TValue result = Comparison();
+        if (result.Ok() && kind_ != tkEnd) result = Syntax;  // text left over
+        return TOutcome{result, pos_, kind_, std::move(tok_)};
     }
-
-    std::int32_t pos_ = 1;  // 1-based index of the next byte to examine
-    std::int16_t err_ = mpNoError;
-    std::uint8_t kind_ = tkInvalid;
-    std::string tok_;
 
 private:
     // Past the stored text the expression has ended, with or without its end byte.
@@ -102,15 +171,6 @@ private:
         if (p < 1 || static_cast<std::size_t>(p) > size_) return EndByte;
         return static_cast<unsigned char>(text_[p - 1]);
     }
-
-    double Fail(std::int16_t code) {
-        if (err_ < 0) err_ = code;
-        return 0.0;
-    }
-    double Syntax() { return Fail(mpSyntaxError); }
-    double Calc() { return Fail(mpCalcError); }
-    // Overflow and NaN are calculation errors: no result is ever inf or NaN.
-    double Finite(double x) { return std::isfinite(x) ? x : Calc(); }
 
     bool Is(std::uint8_t kind, std::string_view text) const { return kind_ == kind && tok_ == text; }
 
@@ -212,89 +272,89 @@ private:
         kind_ = tkReal;
     }
 
-    // --- Grammar, loosest level first; every level returns at the first error ---
+    // --- Grammar, loosest level first ---
 
-    double Comparison() {
+    // comparison := additive { ("<" | "<=" | ">" | ">=" | "=") additive }
+    TValue Comparison() {
         // Every nesting passes through here; bounding it bounds the stack.
-        if (depth_ >= MathParseMaxDepth) return Syntax();
+        if (depth_ >= MathParseMaxDepth) return Syntax;
         ++depth_;
-        double left = Additive();
-        while (err_ < 0 && kind_ == tkPunct && (tok_[0] == '<' || tok_[0] == '>' || tok_[0] == '=')) {
+        TValue left = Additive();
+        while (left.Ok() && kind_ == tkPunct && (tok_[0] == '<' || tok_[0] == '>' || tok_[0] == '=')) {
             const char op = tok_[0];
             const bool orEqual = tok_.size() == 2;
             Next();
-            const double right = Additive();
-            if (err_ >= 0) break;
-            bool holds;
-            if (op == '<') holds = orEqual ? left <= right : left < right;
-            else if (op == '>') holds = orEqual ? left >= right : left > right;
-            else holds = left == right;
-            left = holds ? 1.0 : 0.0;
+            const TValue right = Additive();
+            if (!right.Ok()) {
+                left = right;
+                break;
+            }
+            const double a = left.V, b = right.V;
+            const bool holds = op == '<' ? (orEqual ? a <= b : a < b) : op == '>' ? (orEqual ? a >= b : a > b) : a == b;
+            left = TValue{holds ? 1.0 : 0.0};
         }
         --depth_;
         return left;
     }
 
-    double Additive() {
-        double left = Multiplicative();
-        while (err_ < 0 && kind_ == tkOperator && (tok_ == "+" || tok_ == "-")) {
+    // additive := multiplicative { ("+" | "-") multiplicative }
+    TValue Additive() {
+        TValue left = Multiplicative();
+        while (left.Ok() && kind_ == tkOperator && (tok_ == "+" || tok_ == "-")) {
             const bool plus = tok_ == "+";
             Next();
-            const double right = Multiplicative();
-            if (err_ >= 0) break;
-            left = Finite(plus ? left + right : left - right);
+            const TValue right = Multiplicative();
+            if (!right.Ok()) return right;
+            left = Finite(plus ? left.V + right.V : left.V - right.V);
         }
         return left;
     }
 
-    double Multiplicative() {
-        double left = Power();
-        while (err_ < 0) {
+    // multiplicative := power { ("*" | "/" | "div" | "mod") power }
+    TValue Multiplicative() {
+        TValue left = Power();
+        while (left.Ok()) {
             char op;
             if (kind_ == tkOperator && (tok_ == "*" || tok_ == "/")) op = tok_[0];
             else if (Is(tkWord, "div")) op = 'd';
             else if (Is(tkWord, "mod")) op = 'm';
             else break;
             Next();
-            const double right = Power();
-            if (err_ >= 0) break;
-            if (op == '*') {
-                left = Finite(left * right);
-            } else if (op == '/') {
-                if (right == 0.0) return Calc();
-                left = Finite(left / right);
-            } else {
-                left = IntegerDivision(left, right, op == 'd');
-            }
+            const TValue right = Power();
+            if (!right.Ok()) return right;
+            if (op == '*') left = Finite(left.V * right.V);
+            else if (op == '/') left = right.V == 0.0 ? Calc : Finite(left.V / right.V);
+            else left = IntegerDivision(left.V, right.V, op == 'd');
         }
         return left;
     }
 
-    double IntegerDivision(double a, double b, bool quotient) {
+    static TValue IntegerDivision(double a, double b, bool quotient) {
         std::int64_t x = 0, y = 0;
         // Operands beyond the 64-bit range have no integer to round to.
-        if (!RoundToInt64(a, x) || !RoundToInt64(b, y) || y == 0) return Calc();
+        if (!RoundToInt64(a, x) || !RoundToInt64(b, y) || y == 0) return Calc;
         // By -1 the quotient is -x and the remainder 0. Computed in 64 bits,
         // -2^63 div -1 overflows (undefined, a trap on x86); its true value
         // 2^63 is exact as a double, which is what the result becomes anyway.
-        if (y == -1) return quotient ? -static_cast<double>(x) : 0.0;
-        return static_cast<double>(quotient ? x / y : x % y);
+        if (y == -1) return TValue{quotient ? -static_cast<double>(x) : 0.0};
+        return TValue{static_cast<double>(quotient ? x / y : x % y)};
     }
 
-    double Power() {
-        double left = Signed();
-        while (err_ < 0 && Is(tkOperator, "^")) {
+    // power := signed { "^" signed }
+    TValue Power() {
+        TValue left = Signed();
+        while (left.Ok() && Is(tkOperator, "^")) {
             Next();
-            const double right = Signed();
-            if (err_ >= 0) break;
-            left = Raise(left, right);
+            const TValue right = Signed();
+            if (!right.Ok()) return right;
+            left = Raise(left.V, right.V);
         }
         return left;
     }
 
-    double Raise(double a, double b) {
-        if (std::nearbyint(b) != b && a <= 0.0) return Calc();
-        if (a == 0.0 && b <= 0.0) return Calc();  // 0^0 and 0^-n divide by zero
+    static TValue Raise(double a, double b) {
+        if (std::nearbyint(b) != b && a <= 0.0) return Calc;
+        if (a == 0.0 && b <= 0.0) return Calc;  // 0^0 and 0^-n divide by zero
         const std::int32_t n = RoundToInt32(b);
         if (b != static_cast<double>(n)) return Finite(std::pow(a, b));
         double base = a;
@@ -312,71 +372,72 @@ private:
         return Finite(result);
     }
 
-    double Signed() {
+    // signed := [ "+" | "-" ] logical
+    TValue Signed() {
         bool negate = false;
         if (kind_ == tkOperator && (tok_ == "+" || tok_ == "-")) {
             negate = tok_ == "-";
             Next();
         }
-        const double v = Logical();
-        return negate ? -v : v;
+        TValue v = Logical();
+        if (negate) v.V = -v.V;
+        return v;
     }
 
-    double Logical() {
-        double left = Primary();
-        while (err_ < 0 && kind_ == tkWord && (tok_ == "and" || tok_ == "or" || tok_ == "xor")) {
+    // logical := primary { ("and" | "or" | "xor") primary }
+    TValue Logical() {
+        TValue left = Primary();
+        while (left.Ok() && kind_ == tkWord && (tok_ == "and" || tok_ == "or" || tok_ == "xor")) {
             const char op = tok_[0];
             Next();
-            const double right = Primary();
-            if (err_ >= 0) break;
-            const bool l = left != 0.0, r = right != 0.0;
+            const TValue right = Primary();
+            if (!right.Ok()) return right;
+            const bool l = left.V != 0.0, r = right.V != 0.0;
             const bool v = op == 'a' ? (l && r) : op == 'o' ? (l || r) : (l != r);
-            left = v ? 1.0 : 0.0;
+            left = TValue{v ? 1.0 : 0.0};
         }
         return left;
     }
 
-    double Primary() {
+    // primary := argument | "(" comparison ")" | "pi" | "e" | call | number | hex
+    TValue Primary() {
         switch (kind_) {
             case tkPunct:
                 if (tok_ == "%") return Argument();
                 if (tok_ == "(") {
                     Next();
-                    const double v = Comparison();
-                    if (err_ >= 0) return v;
-                    if (!Is(tkPunct, ")")) return Syntax();
-                    Next();
-                    return v;
+                    const TValue v = Comparison();
+                    if (!v.Ok()) return v;
+                    return Closing(")", v);
                 }
-                return Syntax();
+                return Syntax;
             case tkWord: {
-                if (tok_ == "pi" || tok_ == "e") {
-                    const double v = tok_ == "pi" ? Pi : EulerE;
-                    Next();
-                    return v;
-                }
+                if (tok_ == "pi" || tok_ == "e") return Taken(TValue{tok_ == "pi" ? Pi : EulerE});
                 const FnEntry* f = FindFunction(tok_);
-                if (f == nullptr) return Syntax();
-                return Call(*f);
+                return f != nullptr ? Call(*f) : Syntax;
             }
             case tkReal:
             case tkInteger: {
                 const double v = TextToReal(tok_);
-                if (!std::isfinite(v)) return Calc();
-                Next();
-                return v;
+                return std::isfinite(v) ? Taken(TValue{v}) : Calc;
             }
-            case tkHex: {
-                const double v = hex_;
-                Next();
-                return v;
-            }
+            case tkHex:
+                return Taken(TValue{static_cast<double>(hex_)});
             default:
-                return Syntax();
+                return Syntax;
         }
     }
 
-    // --- %k, %k[i], %k[i, j] ---
+    // The token was the value's last: move past it.
+    TValue Taken(TValue v) {
+        Next();
+        return v;
+    }
+
+    // `v`, once the token `punct` that must follow it is there and passed.
+    TValue Closing(std::string_view punct, TValue v) { return Is(tkPunct, punct) ? Taken(v) : Syntax; }
+
+    // --- argument := "%" integer [ "[" comparison [ "," comparison ] "]" ] ---
 
     std::size_t PointCount() const {
         std::size_t n = static_cast<std::size_t>(std::max<std::int32_t>(el_.ArgCount, 0));
@@ -384,192 +445,87 @@ private:
         return n;
     }
 
-    double Argument() {
+    TValue Argument() {
         Next();
-        if (kind_ != tkInteger) return Syntax();
+        if (kind_ != tkInteger) return Syntax;
         const std::int32_t k = TextToInt(tok_);  // %01 is %1; a wrapped huge k comes out negative
-        if (k < 0 || static_cast<std::size_t>(k) > PointCount()) return Syntax();
+        if (k < 0 || static_cast<std::size_t>(k) > PointCount()) return Syntax;
         Next();
         if (k == 0) return Finite(el_.Value);
         const std::size_t i = static_cast<std::size_t>(k - 1);
         if (Is(tkPunct, "[")) return Indexed(el_.Arg[i]);
-        if (el_.ArgRead[i]) return el_.ArgValues[i];
+        if (el_.ArgRead[i]) return TValue{el_.ArgValues[i]};
 
         const TQX_Event point = el_.Arg[i];  // a copy: the read may resize the list
         const TData v = FetchValue(el_.EventValue, point, nullptr);
-        if (v.Kind == dtNull && v.TextValue == MathParseErrorMarker)
-            return Fail(v.IntValue == 0 ? mpSyntaxError : mpCalcError);
-        const double x = AsReal(v);
-        if (!std::isfinite(x)) return Calc();
-        if (i < PointCount()) {
-            el_.ArgValues[i] = x;
+        if (v.Kind == dtNull && v.TextValue == MathParseErrorMarker) return v.IntValue == 0 ? Syntax : Calc;
+        const TValue x = Finite(AsReal(v));
+        if (x.Ok() && i < PointCount()) {
+            el_.ArgValues[i] = x.V;
             el_.ArgRead[i] = true;
         }
         return x;
     }
 
-    double Indexed(const TQX_Event point) {  // a copy, as above
+    TValue Indexed(const TQX_Event point) {  // a copy, as above
         Next();
-        const double first = Comparison();
-        if (err_ >= 0) return first;
+        const TValue first = Comparison();
+        if (!first.Ok()) return first;
         if (Is(tkPunct, ",")) {
             auto* matrix = static_cast<const TMatrixMethods*>(PointMatrix(point));
-            if (matrix == nullptr) return Calc();
+            if (matrix == nullptr) return Calc;
             Next();
-            const double second = Comparison();
-            if (err_ >= 0) return second;
-            if (!Is(tkPunct, "]")) return Syntax();
-            if (matrix->ReadItem == nullptr) return Calc();
+            const TValue second = Comparison();
+            if (!second.Ok()) return second;
+            if (!Is(tkPunct, "]")) return Syntax;
+            if (matrix->ReadItem == nullptr) return Calc;
             TData item;
-            matrix->ReadItem(matrix->ReadItemObject, RoundToInt32(first), RoundToInt32(second), item);
-            if (item.Kind == dtNull) return Calc();
-            const double v = AsReal(item);
-            if (!std::isfinite(v)) return Calc();
-            Next();
-            return v;
+            matrix->ReadItem(matrix->ReadItemObject, RoundToInt32(first.V), RoundToInt32(second.V), item);
+            if (item.Kind == dtNull) return Calc;
+            const TValue v = Finite(AsReal(item));
+            return v.Ok() ? Taken(v) : v;
         }
         auto* array = static_cast<const TArrayMethods*>(PointArray(point));
-        if (array == nullptr) return Calc();
-        if (!Is(tkPunct, "]")) return Syntax();
-        if (array->ReadItem == nullptr) return Calc();
+        if (array == nullptr) return Calc;
+        if (!Is(tkPunct, "]")) return Syntax;
+        if (array->ReadItem == nullptr) return Calc;
         TData index;
-        SetReal(index, first);
+        SetReal(index, first.V);
         TData item;
-        if (!array->ReadItem(array->ReadItemObject, index, item)) return Calc();
-        const double v = AsReal(item);
-        if (!std::isfinite(v)) return Calc();
-        Next();
-        return v;
+        if (!array->ReadItem(array->ReadItemObject, index, item)) return Calc;
+        const TValue v = Finite(AsReal(item));
+        return v.Ok() ? Taken(v) : v;
     }
 
-    // --- Functions ---
-
-    double Call(const FnEntry& f) {
+    // call := name "(" comparison { "," comparison } ")", as many as the row allows
+    TValue Call(const FnEntry& f) {
         Next();
-        if (!Is(tkPunct, "(")) return Syntax();
+        if (!Is(tkPunct, "(")) return Syntax;
         Next();
-        double x = Comparison();
-        if (err_ >= 0) return x;
-        double y = 1.0;  // the optional step
-        switch (f.Args) {
-            case Arity::One: break;
-            case Arity::Two:
-                if (!Is(tkPunct, ",")) return Syntax();
+        TValue x = Comparison();
+        if (!x.Ok()) return x;
+        TValue y{1.0};  // the optional step
+        const bool more = Is(tkPunct, ",");
+        if (f.Args == Arity::Two && !more) return Syntax;
+        if (more && f.Args != Arity::One) {
+            do {
                 Next();
                 y = Comparison();
-                if (err_ >= 0) return y;
-                break;
-            case Arity::OneOrTwo:
-                if (Is(tkPunct, ",")) {
-                    Next();
-                    y = Comparison();
-                    if (err_ >= 0) return y;
-                }
-                break;
-            case Arity::OneOrMore:
-                while (Is(tkPunct, ",")) {
-                    Next();
-                    const double more = Comparison();
-                    if (err_ >= 0) return more;
-                    x = f.Id == Fn::Min ? std::min(x, more) : std::max(x, more);
-                }
-                break;
+                if (!y.Ok()) return y;
+                if (f.Args == Arity::OneOrMore) x.V = f.Compute(x.V, y.V, el_.AngleFactor);
+            } while (f.Args == Arity::OneOrMore && Is(tkPunct, ","));
         }
-        if (!Is(tkPunct, ")")) return Syntax();
-        const double v = Compute(f.Id, x, y);
-        if (err_ >= 0) return v;
-        Next();
-        return v;
-    }
-
-    double Compute(Fn id, double x, double y) {
-        const double F = el_.AngleFactor;
-        switch (id) {
-            case Fn::Cos: return Finite(std::cos(x * F));
-            case Fn::Sin: return Finite(std::sin(x * F));
-            case Fn::Tg:
-                if (std::cos(x * F) == 0.0) return Calc();
-                return Finite(std::tan(x * F));
-            case Fn::Ctg:
-                if (std::sin(x * F) == 0.0) return Calc();
-                return Finite(1.0 / std::tan(x * F));
-            case Fn::ArcCos:
-                if (x > 1.0 || x < -1.0) return Calc();
-                return Finite(std::atan2(std::sqrt(1.0 - x * x), x) / F);
-            case Fn::ArcSin:
-                if (x > 1.0 || x < -1.0) return Calc();
-                return Finite(std::atan2(x, std::sqrt(1.0 - x * x)) / F);
-            case Fn::ArcTg: return Finite(std::atan2(x, 1.0) / F);
-            case Fn::ArcCtg: return Finite(std::atan2(1.0, x) / F);
-            case Fn::Atan: return Finite(std::atan2(x, y) / F);  // x, y: the first and second argument
-            // The hyperbolic ones through the library: the same functions,
-            // without the formulas' needless overflow of e^x at large |x|.
-            case Fn::Ch: return Finite(std::cosh(x));
-            case Fn::Sh: return Finite(std::sinh(x));
-            case Fn::Th: return Finite(std::tanh(x));
-            case Fn::Cth:
-                if (x == 0.0) return Calc();
-                return Finite(1.0 / std::tanh(x));
-            case Fn::ArcCh:
-                if (x < 1.0) return Calc();
-                return Finite(std::acosh(x));
-            case Fn::ArcSh: return Finite(std::asinh(x));
-            case Fn::ArcTh:
-                if (x >= 1.0 || x <= -1.0) return Calc();
-                return Finite(std::atanh(x));
-            case Fn::ArcCth:
-                if (x >= -1.0 && x <= 1.0) return Calc();
-                return Finite(std::atanh(1.0 / x));
-            case Fn::Log: {
-                if (x <= 0.0 || y <= 0.0) return Calc();
-                const long double lb = std::log(static_cast<long double>(x));
-                if (lb == 0.0L) return Calc();  // base 1
-                const long double r = std::log(static_cast<long double>(y)) / lb;
-                if (!(std::fabs(r) <= static_cast<long double>(DBL_MAX))) return Calc();
-                return static_cast<double>(r);
-            }
-            case Fn::Lg:
-                if (x <= 0.0) return Calc();
-                return Finite(std::log10(x));
-            case Fn::Ln:
-                if (x <= 0.0) return Calc();
-                return Finite(std::log(x));
-            case Fn::Exp: return Finite(std::exp(x));
-            case Fn::Sqr: return Finite(x * x);
-            case Fn::Sqrt:
-                if (x < 0.0) return Calc();
-                return std::sqrt(x);
-            case Fn::Abs: return x < 0.0 ? -x : x;
-            case Fn::Sign: return x < 0.0 ? -1.0 : x > 0.0 ? 1.0 : x;
-            case Fn::Round: {
-                if (y == 0.0) return Calc();
-                std::int64_t n = 0;
-                if (!RoundToInt64(x / y, n)) return Calc();
-                return Finite(static_cast<double>(n) * y);
-            }
-            case Fn::Frac: {
-                if (y == 0.0) return Calc();
-                const double q = x / y;
-                if (!std::isfinite(q)) return Calc();
-                double whole;
-                return Finite(std::modf(q, &whole) * y);
-            }
-            case Fn::Trunc: {
-                if (y == 0.0) return Calc();
-                const double t = std::trunc(x / y);
-                // Within the 64-bit range, as the integer it stands for.
-                if (!(t >= -9223372036854775808.0 && t < 9223372036854775808.0)) return Calc();
-                return Finite(t * y);
-            }
-            case Fn::Min:
-            case Fn::Max: return x;
-        }
-        return Calc();
+        if (!Is(tkPunct, ")")) return Syntax;
+        const TValue v = f.Args == Arity::OneOrMore ? x : Finite(f.Compute(x.V, y.V, el_.AngleFactor));
+        return v.Ok() ? Taken(v) : v;
     }
 
     TQXMathParse& el_;
     const char* text_;
     std::size_t size_;
+    std::int32_t pos_ = 1;  // 1-based index of the next byte to examine
+    std::uint8_t kind_ = tkInvalid;
+    std::string tok_;
     std::int32_t hex_ = 0;
     int depth_ = 0;
 };
@@ -611,12 +567,12 @@ void TQXMathParse::doCalc(TData& value, std::uint16_t) {
     if (ReadPos >= 0) Value = Default;
 
     const TText text = Expression;  // holds the bytes even if the expression is replaced meanwhile
-    Evaluation run(*this, text);
-    const double result = run.Run();
+    TOutcome outcome = Evaluation(*this, text).Run();
+    const double result = outcome.Result.V;
     Value = result;
-    ErrorCode = run.err_;
-    TokenKind = run.kind_;
-    TokenText = std::move(run.tok_);
+    ErrorCode = outcome.Result.Error;
+    TokenKind = outcome.TokenKind;
+    TokenText = std::move(outcome.TokenText);
     EventValue.NextValue = nullptr;  // the rest of the chain lives in the caller's frame
     busy_ = false;
 
@@ -628,7 +584,7 @@ void TQXMathParse::doCalc(TData& value, std::uint16_t) {
             ForwardReal(value, onResult, result);
         return;
     }
-    ReadPos = run.pos_ - 1;
+    ReadPos = outcome.NextPosition - 1;
     if (onError.Linked()) {
         ForwardInteger(value, onError, ErrorCode);
         return;
@@ -636,7 +592,7 @@ void TQXMathParse::doCalc(TData& value, std::uint16_t) {
     // The state is final before the box: its modal loop may run other chains.
     std::string text1251 = ErrorCode == mpSyntaxError ? SyntaxErrorText : CalcErrorText;
     text1251 += IntToText(ReadPos).view();
-    ShowMessage(text1251, ErrorCaption, mbOk, MessageOwner());
+    ShowMessage(text1251, ErrorCaption, mbOk);
 }
 
 void TQXMathParse::readResult(TData& value, std::uint16_t) {
