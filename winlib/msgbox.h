@@ -36,16 +36,12 @@ inline TMessageBoxService& CurrentMessageBox() { return TMessageBoxSeam::Current
 // force (nullptr: none).
 inline TMessageBoxService* SetMessageBox(TMessageBoxService* service) { return TMessageBoxSeam::Set(service); }
 
-namespace msgbox_detail {
-inline void* owner = nullptr;
-}  // namespace msgbox_detail
+// The window that owns the boxes: the application window once the window
+// layer has made one; nullptr until then. The layer sets it; every box
+// shown through ShowMessage gets it.
+void* MessageOwner();
+void SetMessageOwner(void* window);
 
-// The window that owns the boxes elements show: the application window
-// once the window layer has made one; nullptr until then.
-inline void* MessageOwner() { return msgbox_detail::owner; }
-inline void SetMessageOwner(void* window) { msgbox_detail::owner = window; }
-
-inline int ShowMessage(std::string_view text, std::string_view caption, std::uint32_t flags = mbOk,
-                       void* owner = nullptr) {
-    return CurrentMessageBox().Show(text, caption, flags, owner);
+inline int ShowMessage(std::string_view text, std::string_view caption, std::uint32_t flags = mbOk) {
+    return CurrentMessageBox().Show(text, caption, flags, MessageOwner());
 }

@@ -24,7 +24,7 @@ bool FirstArgumentIs(const char* expected) { return __argc >= 2 && std::strcmp(_
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (FirstArgumentIs("/iq")) {
-        ShowMessage("Сделано в Quvex."_cp1251, "Quvex Info", mbOk, nullptr);
+        ShowMessage("Сделано в Quvex."_cp1251, "Quvex Info", mbOk);
         return 0;
     }
     InitHints();

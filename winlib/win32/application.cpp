@@ -8,22 +8,20 @@
 #include "winlib/win32/control.h"
 #include "winlib/win32/layer.h"
 
-TControl* TLayer::application = nullptr;
-TControl* TLayer::mainForm = nullptr;
-TControl* TLayer::creating = nullptr;
-bool TLayer::running = false;
-bool TLayer::terminated = false;
-std::vector<TControl*> TLayer::freeLaterMarks;
+TLayerState& Layer() {
+    static TLayerState state;
+    return state;
+}
 
 TMethod<bool(MSG& msg)> PreTranslateHook;
 TNotifyHandler IdleHook;
 void (*HaltProgram)(int exitCode) = [](int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); };
 
-TControl* Application() { return TLayer::application; }
-TControl* MainForm() { return TLayer::mainForm; }
-void SetMainForm(TControl* form) { TLayer::mainForm = form; }
-bool ApplicationRunning() { return TLayer::running; }
-bool ApplicationTerminated() { return TLayer::terminated; }
+TControl* Application() { return Layer().Application; }
+TControl* MainForm() { return Layer().MainForm; }
+void SetMainForm(TControl* form) { Layer().MainForm = form; }
+bool ApplicationRunning() { return Layer().Running; }
+bool ApplicationTerminated() { return Layer().Terminated; }
 
 HINSTANCE ProgramInstance() { return GetModuleHandleW(nullptr); }
 
@@ -40,20 +38,20 @@ void Deliver(MSG& msg) {
 }  // namespace
 
 void RunApplication() {
-    TControl* app = TLayer::application;
+    TControl* app = Layer().Application;
     if (app == nullptr) return;
-    TLayer::running = true;
-    TLayer::terminated = false;
+    Layer().Running = true;
+    Layer().Terminated = false;
     app->CreateWindowNow();
     MSG msg;
-    while (!TLayer::terminated) {
-        while (!TLayer::terminated && TakeMessage(msg)) {
+    while (!Layer().Terminated) {
+        while (!Layer().Terminated && TakeMessage(msg)) {
             if (msg.message == WM_QUIT)
-                TLayer::terminated = true;
+                Layer().Terminated = true;
             else
                 Deliver(msg);
         }
-        if (TLayer::terminated) break;
+        if (Layer().Terminated) break;
         if (IdleHook) IdleHook(app);
         // Waits for input like WaitMessage, but also wakes for input that is
         // already waiting.
@@ -63,9 +61,9 @@ void RunApplication() {
 }
 
 void TerminateApplication() {
-    const bool wasTerminated = std::exchange(TLayer::terminated, true);
-    TLayer::running = false;
-    TControl* app = std::exchange(TLayer::application, nullptr);
+    const bool wasTerminated = std::exchange(Layer().Terminated, true);
+    Layer().Running = false;
+    TControl* app = std::exchange(Layer().Application, nullptr);
     if (app == nullptr) return;
     if (!wasTerminated) {
         MSG msg;

@@ -213,6 +213,8 @@ public:
     TPaintHandler paintHandler;
     TCloseQueryHandler closeQueryHandler;
     TNotifyHandler afterCreateHook;
+    // Empties every slot above at once: whoever set them is going.
+    void ClearHandlers();
     void AddHandler(TChainHandler handler) { chain_.push_back(handler); }
     void RemoveHandler(TChainHandler handler);
 
@@ -220,7 +222,9 @@ public:
     // Makes the window (and the windows of the children) when it can; with
     // the window present only a pending visibility is applied.
     void CreateWindowNow();
-    // The dispatcher: the window procedure hands every message here.
+    // The window procedure of every window of the layer's classes; it hands
+    // every message to Dispatch, which decides who sees it in which order.
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Dispatch(TMsg& msg);
     LRESULT DefaultProcessing(const TMsg& msg);
 
@@ -257,7 +261,27 @@ private:
     // handler that frees one of them (it then checks Freed and the parent).
     std::vector<TObjHold<TControl>> HeldChildren() const;
 
-    friend struct TLayer;  // the window procedure, the loop and the per-kind handlers
+    // The control bound to a layer window, or nullptr (dispatch.cpp).
+    static TControl* ControlOf(HWND window);
+    static void Bind(TControl* control, HWND window);
+
+    // What each kind of control does with its messages (kinds.cpp).
+    static bool ChildKindHandler(void*, TControl* control, TMsg& msg, LRESULT& result);
+    static bool FormKindHandler(void*, TControl* form, TMsg& msg, LRESULT& result);
+    static bool ApplicationKindHandler(void*, TControl* application, TMsg& msg, LRESULT& result);
+    static void AdjustSystemMenu(void*, TControl* application);
+
+    // Tab, arrow and page keys; default and cancel buttons (navigation.cpp).
+    static void Navigate(TControl* focused, int& key, UINT message);
+    static void MoveFocus(TControl* form, bool forwards);
+    static void CollectTabStops(TControl* control, std::vector<TControl*>& out);
+    static void MarkButton(TControl* button, bool on, bool cancel);
+    static bool DefaultButtonFilter(void*, TMsg& msg, LRESULT& result);
+
+    // Called when a control goes: no reference of the layer, its forms'
+    // included, may outlive it; the second also for every control inside.
+    static void Forget(TControl* control);
+    static void ForgetTree(TControl* control);
 
     TClassDescriptor kind_;
 

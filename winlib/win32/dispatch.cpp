@@ -1,5 +1,7 @@
 // The window procedure of the layer and the dispatcher of TControl: which
-// handler sees a message, in which order, and what the layer does itself.
+// handler sees a message, in which order, and what every control does
+// itself. What a kind adds is in kinds.cpp, keyboard navigation in
+// navigation.cpp.
 #include <float.h>
 
 #include <algorithm>
@@ -11,8 +13,6 @@
 #include "winlib/win32/wintext.h"
 
 namespace {
-
-constexpr wchar_t SelfProperty[] = L"SELF_";
 
 // System drawing code runs inside window procedures; it must never meet
 // unmasked floating-point exceptions, whatever the rest of the program uses.
@@ -46,20 +46,21 @@ bool IsCharMessage(UINT message) {
 
 }  // namespace
 
-TControl* TLayer::ControlOf(HWND window) {
+TControl* TControl::ControlOf(HWND window) {
     if (window == nullptr) return nullptr;
     auto* control = static_cast<TControl*>(GetPropW(window, SelfProperty));
     return control != nullptr && control->handle_ == window ? control : nullptr;
 }
 
-void TLayer::Bind(TControl* control, HWND window) {
+void TControl::Bind(TControl* control, HWND window) {
     control->handle_ = window;
     SetPropW(window, SelfProperty, control);
 }
 
-LRESULT CALLBACK TLayer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TControl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     TMaskedFloatingPoint masked;
     TControl* control = ControlOf(window);
+    TControl* const creating = Layer().Creating;
     if (control == nullptr && creating != nullptr && creating->handle_ == nullptr) {
         // The first message of a window being created: bind it before
         // CreateWindowEx returns, so no message is missed.
@@ -85,8 +86,8 @@ LRESULT TControl::DefaultProcessing(const TMsg& msg) {
 LRESULT TControl::Dispatch(TMsg& msg) {
     LRESULT result = 0;
     // While the loop runs the application sees every control's messages first.
-    TControl* app = TLayer::application;
-    if (TLayer::running && app != nullptr && app != this && app->messageHook && app->messageHook(msg, result))
+    TControl* app = Layer().Application;
+    if (Layer().Running && app != nullptr && app != this && app->messageHook && app->messageHook(msg, result))
         return result;
     if (msg.Message == WM_LBUTTONUP) {
         // Decided before any handler runs: one that lets the capture go must
@@ -174,24 +175,24 @@ bool TControl::BuiltIn(TMsg& msg, LRESULT& result) {
         WindowGone();
         // A top-level window went by itself: its object follows.
         if (!Destroying()) {
-            if (this == TLayer::mainForm)
+            if (this == Layer().MainForm)
                 FreeLater();
-            else if (parent_ != nullptr && parent_ == TLayer::application)
+            else if (parent_ != nullptr && parent_ == Layer().Application)
                 Free();
         }
         return true;
     case WM_COMMAND:
         // A child's notification goes back to the child, which knows its codes.
-        if (TControl* child = TLayer::ControlOf(reinterpret_cast<HWND>(msg.LParam)); child != nullptr && child != this) {
+        if (TControl* child = TControl::ControlOf(reinterpret_cast<HWND>(msg.LParam)); child != nullptr && child != this) {
             result = SendMessageW(child->handle_, WM_REFLECTED_COMMAND, msg.WParam, msg.LParam);
             return true;
         }
         return false;
     case WM_SYSCOMMAND:
         // Minimising the main form minimises the whole application.
-        if ((msg.WParam & 0xFFF0) == SC_MINIMIZE && this == TLayer::mainForm && TLayer::application != nullptr &&
-            TLayer::application->handle_ != nullptr) {
-            PostMessageW(TLayer::application->handle_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        if ((msg.WParam & 0xFFF0) == SC_MINIMIZE && this == Layer().MainForm && Layer().Application != nullptr &&
+            Layer().Application->handle_ != nullptr) {
+            PostMessageW(Layer().Application->handle_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
             result = 0;
             return true;
         }
@@ -203,7 +204,7 @@ bool TControl::BuiltIn(TMsg& msg, LRESULT& result) {
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSCROLLBAR:
     case WM_CTLCOLORSTATIC:
-        if (TControl* child = TLayer::ControlOf(reinterpret_cast<HWND>(msg.LParam)); child != nullptr && child != this) {
+        if (TControl* child = TControl::ControlOf(reinterpret_cast<HWND>(msg.LParam)); child != nullptr && child != this) {
             result = SendMessageW(child->handle_, msg.Message + WM_REFLECTED_COLOR, msg.WParam, msg.LParam);
             return true;
         }
@@ -211,7 +212,7 @@ bool TControl::BuiltIn(TMsg& msg, LRESULT& result) {
     case WM_FREE_LATER: {
         // Only a control the layer itself marked; the parameter is compared,
         // never followed, so a forged message changes nothing.
-        auto& marks = TLayer::freeLaterMarks;
+        auto& marks = Layer().FreeLaterMarks;
         const auto target = reinterpret_cast<TControl*>(msg.LParam);
         if (auto it = std::find(marks.begin(), marks.end(), target); it != marks.end()) {
             marks.erase(it);
@@ -259,7 +260,7 @@ bool TControl::HandleKeys(TMsg& msg, LRESULT& result) {
     if (msg.Message == WM_KEYUP || msg.Message == WM_SYSKEYUP) handler = &keyUpHandler;
     if (msg.Message == WM_CHAR || msg.Message == WM_SYSCHAR) handler = &charHandler;
     if (handler != nullptr && *handler) (*handler)(this, key, ShiftState());
-    if (key != 0 && !KeyDown(VK_CONTROL) && !KeyDown(VK_MENU)) TLayer::Navigate(this, key, msg.Message);
+    if (key != 0 && !KeyDown(VK_CONTROL) && !KeyDown(VK_MENU)) TControl::Navigate(this, key, msg.Message);
     if (key == 0) {
         result = 0;
         return true;
@@ -291,251 +292,12 @@ bool TControl::HandleClose(LRESULT& result) {
         result = 0;
         return true;
     }
-    if (this == TLayer::mainForm || isApplication_) {
+    if (this == Layer().MainForm || isApplication_) {
         // The whole program ends: the loop stops and frees the windows.
-        if (TLayer::running) PostQuitMessage(0);
+        if (Layer().Running) PostQuitMessage(0);
         result = 0;
         return true;
     }
     return false;  // default processing destroys the window
 }
 
-// --- Handlers the layer installs per kind ---
-
-// Every child control: focus, notifications and colours.
-bool TLayer::ChildHandler(void*, TControl* c, TMsg& msg, LRESULT& result) {
-    switch (msg.Message) {
-    case WM_SETFOCUS:
-        if (TControl* form = c->ParentForm(); form != nullptr) form->currentControl_ = c;
-        return false;
-    case WM_REFLECTED_COMMAND: {
-        const WORD code = HIWORD(msg.WParam);
-        const TClassDescriptor& k = c->kind_;
-        if (code == k.ClickCode)
-            c->Click();
-        else if (code == k.FocusInCode && c->focusInHandler)
-            c->focusInHandler(c);
-        else if (code == k.FocusOutCode && c->focusOutHandler)
-            c->focusOutHandler(c);
-        else if (code == k.ChangeCode && c->changeHandler)
-            c->changeHandler(c);
-        result = 0;
-        return true;
-    }
-    default:
-        if (msg.Message < WM_CTLCOLORMSGBOX + WM_REFLECTED_COLOR || msg.Message > WM_CTLCOLORSTATIC + WM_REFLECTED_COLOR)
-            return false;
-        HDC dc = reinterpret_cast<HDC>(msg.WParam);
-        ::SetTextColor(dc, ResolveColor(c->font_->Color()));
-        if (c->transparent_) {
-            SetBkMode(dc, TRANSPARENT);
-            result = reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
-        } else {
-            SetBkMode(dc, OPAQUE);
-            SetBkColor(dc, ResolveColor(c->color_));
-            result = reinterpret_cast<LRESULT>(c->BackgroundBrush());
-        }
-        return true;
-    }
-}
-
-bool TLayer::FormHandler(void*, TControl* form, TMsg& msg, LRESULT& result) {
-    switch (msg.Message) {
-    case WM_SETFOCUS: {
-        if (application != nullptr) application->currentControl_ = form;
-        TControl* current = form->currentControl_;
-        if (current != nullptr && current->handle_ != nullptr && current->enabled_ && IsWindowVisible(current->handle_)) {
-            SetFocus(current->handle_);
-            result = 0;
-            return true;
-        }
-        return false;
-    }
-    case WM_ENDSESSION:
-        // Shutdown or log-off: end at once, without the close protocol.
-        if (msg.WParam == 0) return false;
-        terminated = true;
-        running = false;
-        if (TControl* app = std::exchange(application, nullptr); app != nullptr) app->Free();
-        HaltProgram(0);
-        result = 0;
-        return true;
-    case WM_ERASEBKGND:
-        for (const TObjHold<TControl>& child : form->HeldChildren())
-            if (child->parent_ == form && child->isChild_ && child->handle_ == nullptr) child->CreateWindowNow();
-        if (!form->transparent_) form->FillBackground(reinterpret_cast<HDC>(msg.WParam), form->ClientRect());
-        result = 1;
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool TLayer::ApplicationHandler(void*, TControl* app, TMsg& msg, LRESULT& result) {
-    switch (msg.Message) {
-    case WM_SETFOCUS:
-        if (TControl* current = app->currentControl_; current != nullptr && current->handle_ != nullptr) {
-            SetFocus(current->handle_);
-            result = 0;
-            return true;
-        }
-        return false;
-    case WM_SYSCOMMAND:
-        // Closing from the taskbar button goes through the main form's close.
-        if ((msg.WParam & 0xFFF0) == SC_CLOSE && !app->children_.empty() && app->children_.front() == mainForm &&
-            mainForm->handle_ != nullptr) {
-            PostMessageW(mainForm->handle_, WM_CLOSE, 0, 0);
-            result = 0;
-            return true;
-        }
-        return false;
-    default:
-        return false;
-    }
-}
-
-void TLayer::AdjustSystemMenu(void*, TControl* app) {
-    HMENU menu = GetSystemMenu(app->handle_, FALSE);
-    if (menu == nullptr) return;
-    DeleteMenu(menu, SC_MAXIMIZE, MF_BYCOMMAND);
-    DeleteMenu(menu, SC_SIZE, MF_BYCOMMAND);
-    DeleteMenu(menu, SC_MOVE, MF_BYCOMMAND);
-    EnableMenuItem(menu, SC_RESTORE, MF_BYCOMMAND | MF_GRAYED);
-}
-
-// --- Keyboard navigation ---
-
-void TLayer::Navigate(TControl* focused, int& key, UINT message) {
-    TControl* form = focused->ParentForm();
-    if (form == nullptr || !form->navigation_) return;
-    std::uint8_t group = 0;
-    bool forwards = true;
-    if (IsCharMessage(message)) {
-        // Only the character of a Tab press; other characters are text.
-        if (key == '\t') group = nkTab;
-    } else {
-        switch (key) {
-        case VK_TAB: group = nkTab; forwards = !KeyDown(VK_SHIFT); break;
-        case VK_LEFT: group = nkLeftRight; forwards = false; break;
-        case VK_RIGHT: group = nkLeftRight; break;
-        case VK_UP: group = nkUpDown; forwards = false; break;
-        case VK_DOWN: group = nkUpDown; break;
-        case VK_PRIOR: group = nkPage; forwards = false; break;
-        case VK_NEXT: group = nkPage; break;
-        default: break;
-        }
-    }
-    if (group == 0 || (focused->navigationKeys_ & group) == 0) return;
-    key = 0;
-    if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) MoveFocus(form, forwards);
-}
-
-void TLayer::CollectTabStops(TControl* control, std::vector<TControl*>& out) {
-    std::vector<TControl*> children = control->children_;
-    std::stable_sort(children.begin(), children.end(),
-                     [](const TControl* a, const TControl* b) { return a->tabOrder_ < b->tabOrder_; });
-    for (TControl* child : children) {
-        if (child->isForm_ || !child->visible_ || !child->enabled_ || child->handle_ == nullptr) continue;
-        if (child->tabStop_ && (child->Style() & WS_TABSTOP)) out.push_back(child);
-        CollectTabStops(child, out);
-    }
-}
-
-void TLayer::MoveFocus(TControl* form, bool forwards) {
-    std::vector<TControl*> stops;
-    CollectTabStops(form, stops);
-    if (stops.empty()) return;
-    const auto at = std::find(stops.begin(), stops.end(), form->currentControl_);
-    TControl* next = nullptr;
-    if (at == stops.end())
-        next = forwards ? stops.front() : stops.back();
-    else if (forwards)
-        next = at + 1 == stops.end() ? stops.front() : *(at + 1);
-    else
-        next = at == stops.begin() ? stops.back() : *(at - 1);
-    SetFocus(next->handle_);
-    form->currentControl_ = next;
-}
-
-// --- Default and cancel buttons ---
-
-namespace {
-TMessageHook hookBeforeFilter;
-int markedButtons = 0;
-}  // namespace
-
-void TLayer::MarkButton(TControl* button, bool on, bool cancel) {
-    TControl* form = button->ParentForm();
-    if (form == nullptr) return;
-    TControl*& slot = cancel ? form->cancelButton_ : form->defaultButton_;
-    const bool wasMarked = slot == button;
-    if (on == wasMarked) return;
-    // One default button a form: the one it replaces loses its look.
-    if (on && slot != nullptr) MarkButton(slot, false, cancel);
-    if (on) {
-        if (slot == nullptr) ++markedButtons;
-        slot = button;
-    } else {
-        slot = nullptr;
-        --markedButtons;
-    }
-    if (!cancel) button->SetStyle(on ? button->Style() | BS_DEFPUSHBUTTON : button->Style() & ~DWORD{BS_DEFPUSHBUTTON});
-    TControl* app = application;
-    if (app == nullptr) return;
-    const TMessageHook filter{DefaultButtonFilter, nullptr};
-    if (markedButtons > 0 && !(app->messageHook == filter)) {
-        hookBeforeFilter = app->messageHook;
-        app->messageHook = filter;
-    } else if (markedButtons == 0 && app->messageHook == filter) {
-        app->messageHook = std::exchange(hookBeforeFilter, {});
-    }
-}
-
-// Enter and Escape in the active form click its default or cancel button:
-// once per press, on the key going down (repeats and the key going up only
-// are swallowed, so the focused control does not see them either).
-bool TLayer::DefaultButtonFilter(void*, TMsg& msg, LRESULT& result) {
-    const bool handled = [&] {
-        const bool keyMessage = msg.Message == WM_KEYDOWN || msg.Message == WM_KEYUP || msg.Message == WM_CHAR;
-        if (!keyMessage || msg.Window != GetFocus()) return false;
-        const bool isChar = msg.Message == WM_CHAR;
-        const WPARAM enter = isChar ? '\r' : VK_RETURN, escape = isChar ? 0x1B : VK_ESCAPE;
-        if (msg.WParam != enter && msg.WParam != escape) return false;
-        TControl* focused = ControlOf(msg.Window);
-        TControl* form = focused != nullptr ? focused->ParentForm() : nullptr;
-        if (form == nullptr || form->handle_ != GetActiveWindow()) return false;
-        // A multi-line edit that wants Return keeps it.
-        if (msg.WParam == enter && (focused->Style() & (ES_MULTILINE | ES_WANTRETURN)) == (ES_MULTILINE | ES_WANTRETURN) &&
-            focused->kind_.ClassName == std::wstring_view(L"EDIT"))
-            return false;
-        TControl* button = msg.WParam == enter ? form->defaultButton_ : form->cancelButton_;
-        if (button == nullptr || !button->visible_ || !button->enabled_) return false;
-        const bool repeat = (msg.LParam & (1 << 30)) != 0;
-        if (msg.Message == WM_KEYDOWN && !repeat) button->Click();
-        return true;
-    }();
-    if (handled) {
-        result = 0;
-        return true;
-    }
-    return hookBeforeFilter && hookBeforeFilter(msg, result);
-}
-
-void TLayer::Forget(TControl* control) {
-    std::erase(freeLaterMarks, control);
-    if (creating == control) creating = nullptr;
-    if (mainForm == control) mainForm = nullptr;
-    if (application == control) application = nullptr;
-    if (application != nullptr && application->currentControl_ == control) application->currentControl_ = nullptr;
-    if (TControl* form = control->parent_ != nullptr ? control->parent_->ParentForm() : nullptr; form != nullptr) {
-        if (form->currentControl_ == control) form->currentControl_ = nullptr;
-        if (form->defaultButton_ == control) MarkButton(control, false, false);
-        if (form->cancelButton_ == control) MarkButton(control, false, true);
-        if (form->ModalChild == control) form->ModalChild = nullptr;
-    }
-}
-
-void TLayer::ForgetTree(TControl* control) {
-    Forget(control);
-    for (TControl* child : control->children_) ForgetTree(child);
-}

@@ -19,7 +19,7 @@ bool EnsureTimerWindow() {
     if (!EnsurePlainLayerClass()) return false;
     // Style 0, no parent: never shown, yet a real top-level window, so its
     // timers run through the ordinary message loop.
-    timerWindow = CreateWindowExW(0, L"obj_", L"", 0, 0, 0, 0, 0, nullptr, nullptr, ProgramInstance(), nullptr);
+    timerWindow = CreateWindowExW(0, LayerClassPrefix, L"", 0, 0, 0, 0, 0, nullptr, nullptr, ProgramInstance(), nullptr);
     return timerWindow != nullptr;
 }
 
