@@ -23,11 +23,6 @@ int WindowsVersionClass() {
 
 TQXImage::TQXImage(TControl* parent) : TQXWin(parent), Picture(NewObj<TBitmap>()) {}
 
-TQXImage::~TQXImage() {
-    DetachFromControl();
-    Picture.reset();
-}
-
 void TQXImage::LoadPicture(HBITMAP bitmap) {
     if (bitmap != nullptr) Picture->TakeHandle(bitmap);
 }
@@ -62,11 +57,6 @@ void TQXImage::StretchDraw(HDC dc) {
 
 // --- TQXPanel ---
 
-TQXPanel::~TQXPanel() {
-    DetachFromControl();
-    if (control != nullptr && !controlGone) control->RemoveHandler(MethodOf<&TQXPanel::PanelHandler>(this));
-}
-
 void TQXPanel::initControl() {
     control = TControl::NewPaintBox(Parent);
     // Border styles: 0 neither border nor edge, 1 a border line, 2 a sunken edge.
@@ -79,7 +69,7 @@ void TQXPanel::initControl() {
     PanelData->InnerBevel = BevelInner;
     PanelData->BevelWidth = BevelWidth;
     PanelData->BorderWidth = BorderWidth;
-    control->AddHandler(MethodOf<&TQXPanel::PanelHandler>(this));
+    AddControlHandler(MethodOf<&TQXPanel::PanelHandler>(this));
     TQXWin::initControl();
     control->SetText(Caption.view());
     control->SetTextAlign(Alignment);

@@ -14,7 +14,6 @@
 class TQXImage : public TQXWin {
 public:
     explicit TQXImage(TControl* parent);
-    ~TQXImage() override;
 
     TObjPtr<TBitmap> Picture;
     std::int32_t StretchMode = COLORONCOLOR;  // or HALFTONE
@@ -52,7 +51,6 @@ protected:
 class TQXPanel : public TQXWin {
 public:
     using TQXWin::TQXWin;
-    ~TQXPanel() override;
 
     TText Caption;
     std::uint8_t BevelInner = 0;  // 0 none, 1 lowered, other raised

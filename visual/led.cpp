@@ -4,14 +4,6 @@
 
 #include "winlib/win32/gdi.h"
 
-TQXLED::~TQXLED() {
-    DetachFromControl();
-    for (HGDIOBJ object : {static_cast<HGDIOBJ>(GreyPen), static_cast<HGDIOBJ>(WhitePen), static_cast<HGDIOBJ>(LitBrush),
-                           static_cast<HGDIOBJ>(UnlitBrush), static_cast<HGDIOBJ>(UnlitPen), static_cast<HGDIOBJ>(FramePen),
-                           static_cast<HGDIOBJ>(WideWhitePen), static_cast<HGDIOBJ>(WideLitPen)})
-        GdiDelete(object);
-}
-
 void TQXLED::initControl() {
     control = TControl::NewLabel(Parent, "");
     control->SetWidth(40);
@@ -19,14 +11,14 @@ void TQXLED::initControl() {
     TQXWin::initControl();
     // System colours are resolved now, before pens and brushes are made of them.
     const COLORREF lit = ResolveColor(LitColor), unlit = ResolveColor(UnlitColor), frame = ResolveColor(FrameColor);
-    GreyPen = GdiTrack(CreatePen(PS_SOLID, 1, RGB(128, 128, 128)));
-    WhitePen = GdiTrack(CreatePen(PS_SOLID, 1, RGB(255, 255, 255)));
-    LitBrush = GdiTrack(CreateSolidBrush(lit));
-    UnlitBrush = GdiTrack(CreateSolidBrush(unlit));
-    UnlitPen = GdiTrack(CreatePen(PS_SOLID, 1, unlit));
-    FramePen = GdiTrack(CreatePen(PS_SOLID, 1, frame));
-    WideWhitePen = GdiTrack(CreatePen(PS_SOLID, 2, RGB(255, 255, 255)));
-    WideLitPen = GdiTrack(CreatePen(PS_SOLID, 2, lit));
+    GreyPen = TGdiHandle<HPEN>(CreatePen(PS_SOLID, 1, RGB(128, 128, 128)));
+    WhitePen = TGdiHandle<HPEN>(CreatePen(PS_SOLID, 1, RGB(255, 255, 255)));
+    LitBrush = TGdiHandle<HBRUSH>(CreateSolidBrush(lit));
+    UnlitBrush = TGdiHandle<HBRUSH>(CreateSolidBrush(unlit));
+    UnlitPen = TGdiHandle<HPEN>(CreatePen(PS_SOLID, 1, unlit));
+    FramePen = TGdiHandle<HPEN>(CreatePen(PS_SOLID, 1, frame));
+    WideWhitePen = TGdiHandle<HPEN>(CreatePen(PS_SOLID, 2, RGB(255, 255, 255)));
+    WideLitPen = TGdiHandle<HPEN>(CreatePen(PS_SOLID, 2, lit));
     control->paintHandler = MethodOf<&TQXLED::paint>(this);
     control->clickHandler = {[](void* self, TControl*) { FireNull(static_cast<TQXLED*>(self)->onClick); }, this};
 }

@@ -7,11 +7,11 @@
 #include <cstdint>
 
 #include "visual/win.h"
+#include "winlib/win32/gdi.h"
 
 class TQXLED : public TQXWin {
 public:
     using TQXWin::TQXWin;
-    ~TQXLED() override;
 
     TColor LitColor = 0;    // body when lit; highlight dot when unlit
     TColor UnlitColor = 0;  // body when unlit; inner ring when lit
@@ -20,9 +20,9 @@ public:
     std::uint8_t Shape = 0;  // 0 round, 1 rectangular, other: rectangle without frame
     bool Framed = false;
     // Made once in initControl from the colours as they are then.
-    HPEN GreyPen = nullptr, WhitePen = nullptr, UnlitPen = nullptr, FramePen = nullptr;
-    HPEN WideWhitePen = nullptr, WideLitPen = nullptr;
-    HBRUSH LitBrush = nullptr, UnlitBrush = nullptr;
+    TGdiHandle<HPEN> GreyPen, WhitePen, UnlitPen, FramePen;
+    TGdiHandle<HPEN> WideWhitePen, WideLitPen;
+    TGdiHandle<HBRUSH> LitBrush, UnlitBrush;
     TQX_Event onChange;
     TQX_Event onClick;
 

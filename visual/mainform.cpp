@@ -30,9 +30,7 @@ TQXMainForm::TQXMainForm(TControl* parent) : TQXWin(parent) {
 
 TQXMainForm::~TQXMainForm() {
     UnregisterStartup(&TQXMainForm::Startup, this);
-    DetachFromControl();
-    Background.reset();
-    if (control != nullptr && !controlGone && control->Handle() != nullptr) {
+    if (control != nullptr && control->Handle() != nullptr) {
         TStrListEx& forms = FormWindows();
         const std::int32_t at = forms.IndexOfObject(reinterpret_cast<std::uintptr_t>(control->Handle()));
         if (at >= 0) forms.Delete(at);
@@ -45,7 +43,7 @@ TQXMainForm::~TQXMainForm() {
 void TQXMainForm::Startup(void* self) {
     auto* form = static_cast<TQXMainForm*>(self);
     FireNull(form->onStart);
-    if (form->control != nullptr && !form->controlGone) form->control->SetVisible(form->Visible);
+    if (form->control != nullptr) form->control->SetVisible(form->Visible);
 }
 
 void TQXMainForm::SetCaption(std::string_view caption) {
@@ -58,13 +56,23 @@ void TQXMainForm::SetFrameKind(std::uint8_t kind) {
     struct TFrame {
         DWORD Style, ExStyle;
     };
+    constexpr DWORD caption = WS_CAPTION, sizing = WS_THICKFRAME, boxes = WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
     static constexpr TFrame frames[] = {
-        {0, 0},           {0x00C20000, 0},     {0x00C70000, 0},     {0x00C00000, 0x100}, {0x00C00000, 0x80},
-        {0x00C40000, 0x80}, {0, 0x1},          {0x00040000, 0x80},  {0, 0x201},          {0x00040000, 0x200},
+        {0, 0},
+        {caption | WS_MINIMIZEBOX, 0},
+        {caption | sizing | boxes, 0},
+        {caption, WS_EX_WINDOWEDGE},
+        {caption, WS_EX_TOOLWINDOW},
+        {caption | sizing, WS_EX_TOOLWINDOW},
+        {0, WS_EX_DLGMODALFRAME},
+        {sizing, WS_EX_TOOLWINDOW},
+        {0, WS_EX_DLGMODALFRAME | WS_EX_CLIENTEDGE},
+        {sizing, WS_EX_CLIENTEDGE},
     };
     if (kind >= std::size(frames)) return;
-    control->SetStyle((control->Style() & ~DWORD{0x00C70000}) | frames[kind].Style);
-    control->SetExStyle((control->ExStyle() & ~DWORD{0x181}) | frames[kind].ExStyle);
+    control->SetStyle((control->Style() & ~(caption | sizing | boxes)) | frames[kind].Style);
+    control->SetExStyle((control->ExStyle() & ~DWORD{WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW | WS_EX_WINDOWEDGE}) |
+                        frames[kind].ExStyle);
 }
 
 void TQXMainForm::SetIcon(HICON icon) {
@@ -137,7 +145,7 @@ void TQXMainForm::shown(TControl* sender) {
 void TQXMainForm::mouseDown(TControl* sender, MouseEventRecord& mouse) {
     if (DragByClick) {
         ReleaseCapture();
-        SendMessageW(control->Handle(), WM_SYSCOMMAND, 0xF012, 0);  // move by the caption
+        SendMessageW(control->Handle(), WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);  // move by the caption
     }
     TQXWin::mouseDown(sender, mouse);
 }

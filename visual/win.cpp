@@ -8,33 +8,34 @@ TQXWin::TQXWin(TControl* parent) : Parent(parent) {
     if (parent != nullptr) Color = parent->Color();
 }
 
-TQXWin::~TQXWin() {
-    DetachFromControl();
-    FreeControl();
+// Derived parts are gone by now, but nothing reached them meanwhile: no
+// window was touched, so no message came.
+TQXWin::~TQXWin() { FreeControl(); }
+
+void TOwnedControl::Free() {
+    TControl* c = std::exchange(control_, nullptr);
+    if (c == nullptr) return;
+    c->OnDestroy = {};
+    c->Hide();
+    c->Free();
+}
+
+void TQXWin::AddControlHandler(TChainHandler handler) {
+    if (control == nullptr) return;
+    control->AddHandler(handler);
+    addedHandlers_.push_back(handler);
 }
 
 void TQXWin::DetachFromControl() {
     if (detached_) return;
     detached_ = true;
-    if (control != nullptr && !controlGone) {
+    if (control != nullptr) {
+        for (const TChainHandler& handler : addedHandlers_) control->RemoveHandler(handler);
         if (Attachment != nullptr) Attachment->DetachFrom(control);
         // Messages sent while the window goes (focus, show) must not reach a
         // half-destroyed element.
+        control->ClearHandlers();
         control->messageHook = previousHook;
-        control->mouseDownHandler = {};
-        control->mouseMoveHandler = {};
-        control->mouseUpHandler = {};
-        control->wheelHandler = {};
-        control->dblClickHandler = {};
-        control->keyDownHandler = {};
-        control->keyUpHandler = {};
-        control->charHandler = {};
-        control->resizeHandler = {};
-        control->showHandler = {};
-        control->hideHandler = {};
-        control->clickHandler = {};
-        control->changeHandler = {};
-        control->paintHandler = {};
         control->OnDestroy = {};
     }
     if (Attachment != nullptr) std::exchange(Attachment, nullptr)->RefDec();
@@ -42,11 +43,8 @@ void TQXWin::DetachFromControl() {
 }
 
 void TQXWin::FreeControl() {
-    TControl* c = std::exchange(control, nullptr);
-    if (c == nullptr || controlGone) return;
-    c->OnDestroy = {};
-    c->Hide();
-    c->Free();
+    DetachFromControl();
+    control.Free();
 }
 
 void TQXWin::AttachHint(THintOperations* manager) {
@@ -55,7 +53,7 @@ void TQXWin::AttachHint(THintOperations* manager) {
         manager = DefaultHintManager().Operations();
     }
     hintManager = manager;
-    if (control == nullptr || controlGone) return;
+    if (control == nullptr) return;
     hintToolId = manager->RegisterTool(control->GetWindowHandle());
     manager->SetText(hintToolId, Hint.view());
 }
@@ -65,7 +63,7 @@ void TQXWin::Attach(TQXAttachment* attachment) {
     attachment->RefInc();
     if (Attachment != nullptr) Attachment->RefDec();
     Attachment = attachment;
-    if (control != nullptr && !controlGone) attachment->AttachTo(control, AttachParameter1, AttachParameter2);
+    if (control != nullptr) attachment->AttachTo(control, AttachParameter1, AttachParameter2);
 }
 
 void TQXWin::initControl() {
@@ -90,7 +88,7 @@ void TQXWin::initControl() {
     if (Transparent && c->Parent() != nullptr) c->SetTransparent(true);
     c->SetEnabled(Enabled);
     c->SetCursor(Cursor);
-    if (Flat) c->SetStyle(c->Style() | 0x8000);
+    if (Flat) c->SetStyle(c->Style() | BS_FLAT);
     // 8. Font.
     TGraphicTool* font = c->Font();
     if (InheritFont && Parent != nullptr) {
@@ -281,6 +279,6 @@ bool TQXWin::windowMessage(TMsg& msg, LRESULT& result) {
     return previousHook && previousHook(msg, result);
 }
 
-void TQXWin::controlDestroyed(TControl*) { controlGone = true; }
+void TQXWin::controlDestroyed(TControl*) { control.Forget(); }
 void TQXWin::resized(TControl*) { FireNull(onResize); }
 void TQXWin::shown(TControl*) { FireNull(onShow); }

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "framework/events.h"
 #include "winlib/method.h"
@@ -31,6 +32,34 @@ inline TFontRec MakeFontRec(const char* name, std::uint8_t size, std::uint8_t st
     return TFontRec{TText(name), size, style, color, charset};
 }
 
+// The control an element owns. When the layer frees it by itself (the
+// system closed a top-level window) it reads as nullptr from then on, so
+// nothing touches a freed control; otherwise it goes with its owner.
+class TOwnedControl {
+public:
+    TOwnedControl() = default;
+    ~TOwnedControl() { Free(); }
+    TOwnedControl(const TOwnedControl&) = delete;
+    TOwnedControl& operator=(const TOwnedControl&) = delete;
+    TOwnedControl& operator=(TControl* control) {
+        Free();
+        control_ = control;
+        return *this;
+    }
+
+    TControl* get() const { return control_; }
+    TControl* operator->() const { return control_; }
+    operator TControl*() const { return control_; }
+
+    // The layer freed it: forget it without touching it.
+    void Forget() { control_ = nullptr; }
+    // Hides and frees it; nullptr afterwards.
+    void Free();
+
+private:
+    TControl* control_ = nullptr;
+};
+
 // An object attached to an element's control (none in this program).
 class TQXAttachment : public TObj {
 public:
@@ -46,7 +75,6 @@ public:
     TQXWin& operator=(const TQXWin&) = delete;
 
     TMethod<TControl*()> ControlAccessRecord;  // filled by initControl
-    bool controlGone = false;  // the layer freed the control: never touch it again
     TControl* Parent = nullptr;
     TMessageHook previousHook;
     MouseEventRecord lastMouse;
@@ -54,7 +82,7 @@ public:
     std::uintptr_t hintToolId = 0;
     THintOperations* hintManager = nullptr;
     TQXAttachment* Attachment = nullptr;
-    TControl* control = nullptr;  // owned
+    TOwnedControl control;
 
     std::int32_t Left = 0, Top = 0, Width = 0, Height = 0;
     std::uint8_t Align = 0;
@@ -95,6 +123,10 @@ public:
     virtual void initControl();
     TMethod<TControl*()>* controlAccess() { return &ControlAccessRecord; }
 
+    // A handler of the element's own in the control's chain; it comes off
+    // with the element's other handlers.
+    void AddControlHandler(TChainHandler handler);
+
     // Hint attachment: with no manager and a non-empty Hint the program-wide
     // manager is used; an empty Hint with no manager registers nothing.
     void AttachHint(THintOperations* manager);
@@ -102,10 +134,10 @@ public:
     void Attach(TQXAttachment* attachment);
 
 protected:
-    // The first step of every destructor: the control's handlers stop
-    // reaching this element and its tooltip goes. Safe to call twice.
-    void DetachFromControl();
-    // Hides and frees the control unless the layer already did.
+    // Takes the element's handlers off the control, so that nothing the
+    // control does from now on reaches this element, then hides and frees
+    // it. The destructor does it; a derived one that needs the control gone
+    // earlier may call it first. Safe to call twice.
     void FreeControl();
 
 private:
@@ -113,7 +145,9 @@ private:
     void keyUpWrapper(TControl* sender, int& key, std::uint32_t shift);
     void charWrapper(TControl* sender, int& key, std::uint32_t shift);
     void doubleClicked(TControl* sender, MouseEventRecord& mouse);
-    TControl* ownControl() { return control; }
+    TControl* ownControl() { return control.get(); }
+    void DetachFromControl();
+    std::vector<TChainHandler> addedHandlers_;
     void ProposeSize(WINDOWPOS& position);
     bool detached_ = false;
 };

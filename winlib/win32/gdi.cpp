@@ -62,14 +62,19 @@ void GdiDestroyIcon(HICON icon) {
     if (icon != nullptr && DestroyIcon(icon)) --counts.Icons;
 }
 
-HDC GdiGetDC(HWND window) {
-    HDC dc = GetDC(window);
+namespace {
+
+HDC TrackDC(HDC dc) {
     if (dc != nullptr) {
         ++counts.DCs;
         dcsInUse.push_back(dc);
     }
     return dc;
 }
+
+}  // namespace
+
+HDC GdiGetDC(HWND window) { return TrackDC(GetDC(window)); }
 
 void GdiReleaseDC(HWND window, HDC dc) {
     if (dc == nullptr) return;
@@ -77,14 +82,7 @@ void GdiReleaseDC(HWND window, HDC dc) {
     if (ReleaseDC(window, dc)) --counts.DCs;
 }
 
-HDC GdiCreateMemoryDC(HDC compatible) {
-    HDC dc = CreateCompatibleDC(compatible);
-    if (dc != nullptr) {
-        ++counts.DCs;
-        dcsInUse.push_back(dc);
-    }
-    return dc;
-}
+HDC GdiCreateMemoryDC(HDC compatible) { return TrackDC(CreateCompatibleDC(compatible)); }
 
 void GdiDeleteDC(HDC dc) {
     if (dc == nullptr) return;

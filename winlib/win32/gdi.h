@@ -24,6 +24,31 @@ H GdiTrack(H object) {
 // first: Windows does not delete a selected object, and it would leak.
 void GdiDelete(HGDIOBJ object);
 
+// Owns one GDI object, counted from the making; it is deleted (selected out
+// first) when the holder goes or gets another.
+template <class H>
+class TGdiHandle {
+public:
+    TGdiHandle() = default;
+    explicit TGdiHandle(H object) : object_(GdiTrack(object)) {}
+    ~TGdiHandle() { GdiDelete(object_); }
+    TGdiHandle(const TGdiHandle&) = delete;
+    TGdiHandle& operator=(const TGdiHandle&) = delete;
+    TGdiHandle& operator=(TGdiHandle&& other) noexcept {
+        if (this != &other) {
+            GdiDelete(object_);
+            object_ = other.object_;
+            other.object_ = nullptr;
+        }
+        return *this;
+    }
+    H get() const { return object_; }
+    operator H() const { return object_; }
+
+private:
+    H object_ = nullptr;
+};
+
 HICON GdiTrackIcon(HICON icon);
 void GdiDestroyIcon(HICON icon);
 
