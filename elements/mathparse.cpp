@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "elements/mathfunctions.h"
 #include "winlib/msgbox.h"
 
 namespace {
@@ -53,94 +54,6 @@ constexpr TValue Calc{0.0, mpCalcError};
 // Overflow and NaN are calculation errors: no result is ever inf or NaN.
 // Functions report a domain error as NaN, so it takes the same road.
 TValue Finite(double x) { return std::isfinite(x) ? TValue{x} : Calc; }
-
-// --- Functions: one row each, with its domain check ---
-
-enum class Arity : std::uint8_t { One, Two, OneOrTwo, OneOrMore };
-
-// x and y: the first and second argument (y: the optional step, else 1);
-// f: the angle factor. For OneOrMore the function folds two arguments.
-using TFunction = double (*)(double x, double y, double f);
-
-struct FnEntry {
-    std::string_view Name;
-    Arity Args;
-    TFunction Compute;
-};
-
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-
-double Rounded(double x, double y) {
-    std::int64_t n = 0;
-    if (y == 0.0 || !RoundToInt64(x / y, n)) return NaN;
-    return static_cast<double>(n) * y;
-}
-
-double Fraction(double x, double y) {
-    if (y == 0.0) return NaN;
-    const double q = x / y;
-    if (!std::isfinite(q)) return NaN;  // modf would call an infinity's fraction 0
-    double whole;
-    return std::modf(q, &whole) * y;
-}
-
-double Truncated(double x, double y) {
-    if (y == 0.0) return NaN;
-    const double t = std::trunc(x / y);
-    // Within the 64-bit range, as the integer it stands for.
-    return t >= -9223372036854775808.0 && t < 9223372036854775808.0 ? t * y : NaN;
-}
-
-double Logarithm(double base, double x) {
-    if (base <= 0.0 || x <= 0.0) return NaN;
-    const long double lb = std::log(static_cast<long double>(base));
-    if (lb == 0.0L) return NaN;  // base 1
-    const long double r = std::log(static_cast<long double>(x)) / lb;
-    return std::fabs(r) <= static_cast<long double>(DBL_MAX) ? static_cast<double>(r) : NaN;
-}
-
-// The hyperbolic ones through the library: the same functions, without the
-// formulas' needless overflow of e^x at large |x|.
-constexpr FnEntry Functions[] = {
-    {"cos", Arity::One, [](double x, double, double f) { return std::cos(x * f); }},
-    {"sin", Arity::One, [](double x, double, double f) { return std::sin(x * f); }},
-    {"tg", Arity::One, [](double x, double, double f) { return std::cos(x * f) == 0.0 ? NaN : std::tan(x * f); }},
-    {"ctg", Arity::One, [](double x, double, double f) { return std::sin(x * f) == 0.0 ? NaN : 1.0 / std::tan(x * f); }},
-    {"arccos", Arity::One,
-     [](double x, double, double f) { return x > 1.0 || x < -1.0 ? NaN : std::atan2(std::sqrt(1.0 - x * x), x) / f; }},
-    {"arcsin", Arity::One,
-     [](double x, double, double f) { return x > 1.0 || x < -1.0 ? NaN : std::atan2(x, std::sqrt(1.0 - x * x)) / f; }},
-    {"arctg", Arity::One, [](double x, double, double f) { return std::atan2(x, 1.0) / f; }},
-    {"arcctg", Arity::One, [](double x, double, double f) { return std::atan2(1.0, x) / f; }},
-    {"atan", Arity::Two, [](double x, double y, double f) { return std::atan2(x, y) / f; }},
-    {"ch", Arity::One, [](double x, double, double) { return std::cosh(x); }},
-    {"sh", Arity::One, [](double x, double, double) { return std::sinh(x); }},
-    {"th", Arity::One, [](double x, double, double) { return std::tanh(x); }},
-    {"cth", Arity::One, [](double x, double, double) { return x == 0.0 ? NaN : 1.0 / std::tanh(x); }},
-    {"arcch", Arity::One, [](double x, double, double) { return x < 1.0 ? NaN : std::acosh(x); }},
-    {"arcsh", Arity::One, [](double x, double, double) { return std::asinh(x); }},
-    {"arcth", Arity::One, [](double x, double, double) { return x >= 1.0 || x <= -1.0 ? NaN : std::atanh(x); }},
-    {"arccth", Arity::One, [](double x, double, double) { return x >= -1.0 && x <= 1.0 ? NaN : std::atanh(1.0 / x); }},
-    {"log", Arity::Two, [](double x, double y, double) { return Logarithm(x, y); }},
-    {"lg", Arity::One, [](double x, double, double) { return x <= 0.0 ? NaN : std::log10(x); }},
-    {"ln", Arity::One, [](double x, double, double) { return x <= 0.0 ? NaN : std::log(x); }},
-    {"exp", Arity::One, [](double x, double, double) { return std::exp(x); }},
-    {"sqr", Arity::One, [](double x, double, double) { return x * x; }},
-    {"sqrt", Arity::One, [](double x, double, double) { return x < 0.0 ? NaN : std::sqrt(x); }},
-    {"abs", Arity::One, [](double x, double, double) { return x < 0.0 ? -x : x; }},
-    {"sign", Arity::One, [](double x, double, double) { return x < 0.0 ? -1.0 : x > 0.0 ? 1.0 : x; }},
-    {"round", Arity::OneOrTwo, [](double x, double y, double) { return Rounded(x, y); }},
-    {"frac", Arity::OneOrTwo, [](double x, double y, double) { return Fraction(x, y); }},
-    {"trunc", Arity::OneOrTwo, [](double x, double y, double) { return Truncated(x, y); }},
-    {"min", Arity::OneOrMore, [](double x, double y, double) { return std::min(x, y); }},
-    {"max", Arity::OneOrMore, [](double x, double y, double) { return std::max(x, y); }},
-};
-
-const FnEntry* FindFunction(std::string_view name) {
-    for (const FnEntry& f : Functions)
-        if (f.Name == name) return &f;
-    return nullptr;
-}
 
 // What one evaluation leaves: the value or the error, where it stopped,
 // and the token it stopped at.
@@ -413,7 +326,7 @@ private:
                 return Syntax;
             case tkWord: {
                 if (tok_ == "pi" || tok_ == "e") return Taken(TValue{tok_ == "pi" ? Pi : EulerE});
-                const FnEntry* f = FindFunction(tok_);
+                const TMathFunctionRow* f = FindMathFunction(tok_);
                 return f != nullptr ? Call(*f) : Syntax;
             }
             case tkReal:
@@ -498,7 +411,7 @@ private:
     }
 
     // call := name "(" comparison { "," comparison } ")", as many as the row allows
-    TValue Call(const FnEntry& f) {
+    TValue Call(const TMathFunctionRow& f) {
         Next();
         if (!Is(tkPunct, "(")) return Syntax;
         Next();
@@ -506,17 +419,17 @@ private:
         if (!x.Ok()) return x;
         TValue y{1.0};  // the optional step
         const bool more = Is(tkPunct, ",");
-        if (f.Args == Arity::Two && !more) return Syntax;
-        if (more && f.Args != Arity::One) {
+        if (f.Args == TArity::Two && !more) return Syntax;
+        if (more && f.Args != TArity::One) {
             do {
                 Next();
                 y = Comparison();
                 if (!y.Ok()) return y;
-                if (f.Args == Arity::OneOrMore) x.V = f.Compute(x.V, y.V, el_.AngleFactor);
-            } while (f.Args == Arity::OneOrMore && Is(tkPunct, ","));
+                if (f.Args == TArity::OneOrMore) x.V = f.Compute(x.V, y.V, el_.AngleFactor);
+            } while (f.Args == TArity::OneOrMore && Is(tkPunct, ","));
         }
         if (!Is(tkPunct, ")")) return Syntax;
-        const TValue v = f.Args == Arity::OneOrMore ? x : Finite(f.Compute(x.V, y.V, el_.AngleFactor));
+        const TValue v = f.Args == TArity::OneOrMore ? x : Finite(f.Compute(x.V, y.V, el_.AngleFactor));
         return v.Ok() ? Taken(v) : v;
     }
 
