@@ -43,7 +43,8 @@ TEST(TIniDocument, ChangesWrittenBackAsTheFileWouldHoldThem) {
             EXPECT_EQ(doc.Serialize(cp1251), c.after);
         }
         if (c.value) {
-            const TIniEntry* entry = TIniDocument::Parse(c.after, cp1251).Find(c.section, c.key);
+            const TIniDocument reread = TIniDocument::Parse(c.after, cp1251);
+            const TIniEntry* entry = reread.Find(c.section, c.key);
             ASSERT_NE(entry, nullptr);
             EXPECT_EQ(entry->Value, c.value) << "read back";
         }
