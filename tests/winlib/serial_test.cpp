@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <termios.h>
+#endif
+
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -302,6 +306,23 @@ TEST_F(SerialPty, ConfiguredAsTwentyFourHundredEightNOneWithoutCtsFlow) {
     ExpectModemLine(line, "as the terminal has it");
     EXPECT_TRUE(line.Raw);
 }
+
+#if !defined(_WIN32)
+// Closing the port leaves the line as it was (no hang-up on close), and
+// the port never waits for a carrier.
+TEST_F(SerialPty, AConfiguredPortNeitherHangsUpOnCloseNorWaitsForCarrier) {
+    const TPortHandle h = OpenPort(TSerialPty::Port);
+    ASSERT_NE(h, InvalidPortHandle);
+    termios t;
+    ASSERT_EQ(tcgetattr(static_cast<int>(h), &t), 0);
+    t.c_cflag = (t.c_cflag | HUPCL) & ~CLOCAL;  // what a fresh serial device usually has
+    ASSERT_EQ(tcsetattr(static_cast<int>(h), TCSANOW, &t), 0);
+    ASSERT_TRUE(device_.Configure(h, Definition2400, 1));
+    ASSERT_EQ(tcgetattr(static_cast<int>(h), &t), 0);
+    EXPECT_EQ(t.c_cflag & HUPCL, 0u);
+    EXPECT_NE(t.c_cflag & CLOCAL, 0u);
+}
+#endif
 
 TEST_F(SerialPty, ATextThePortCannotUnderstandFailsConfigure) {
     const TPortHandle h = OpenPort(TSerialPty::Port);

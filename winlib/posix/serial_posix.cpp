@@ -48,7 +48,10 @@ bool ApplySettings(termios& t, const TSerialSettings& s) {
     // Raw mode, but what the text does not name keeps the port's value.
     const tcflag_t kept = t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR);
     cfmakeraw(&t);
-    t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD | CMSPAR)) | kept | CLOCAL | CREAD;
+    // Closing the port must leave the modem lines as they were: with HUPCL
+    // it would drop DTR, and a modem set to &D2 hangs up. CLOCAL: no
+    // waiting for a carrier.
+    t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD | CMSPAR | HUPCL)) | kept | CLOCAL | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     if (s.Baud != 0) {
