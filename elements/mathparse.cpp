@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "elements/mathfunctions.h"
+#include "elements/mathtokens.h"
 #include "winlib/msgbox.h"
 
 namespace {
@@ -13,8 +14,6 @@ namespace {
 constexpr double Pi = 3.141592653589793;
 constexpr double EulerE = 2.718281828459045;
 constexpr long double PiExtended = 3.14159265358979323846264338327950288L;
-
-constexpr char EndByte = '\x01';
 
 const char SyntaxErrorText[] =
     "\xCE\xF8\xE8\xE1\xEA\xE0 \xF1\xE8\xED\xF2\xE0\xEA\xF1\xE8\xF1\xE0 \xE2 \xFD\xEB\xE5\xEC\xE5\xED\xF2\xE5 "
@@ -29,16 +28,6 @@ const TText& MarkerText() {
     static const TText text(MathParseErrorMarker);
     return text;
 }
-
-bool IsBlank(unsigned char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(unsigned char c) { return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-int HexValue(unsigned char c) {
-    if (IsDigit(c)) return c - '0';
-    if (c >= 'a') return c - 'a' + 10;
-    return c - 'A' + 10;
-}
-bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0xC0; }
 
 // A value, or the error that stopped the evaluation where it arose. Once
 // a level holds an error it reads no further token and passes it up.
@@ -66,9 +55,9 @@ struct TOutcome {
 
 // One evaluation. Its state is local, so a setter called from inside an
 // argument read cannot pull the text or the position from under it.
-class Evaluation {
+class Evaluation : private TMathTokenizer {
 public:
-    Evaluation(TQXMathParse& element, const TText& text) : el_(element), text_(text.data()), size_(text.size()) {}
+    Evaluation(TQXMathParse& element, const TText& text) : TMathTokenizer(text), el_(element) {}
 
     // expression := comparison <end>
     TOutcome Run() {
@@ -79,112 +68,6 @@ public:
     }
 
 private:
-    // Past the stored text the expression has ended, with or without its end byte.
-    unsigned char At(std::int32_t p) const {
-        if (p < 1 || static_cast<std::size_t>(p) > size_) return EndByte;
-        return static_cast<unsigned char>(text_[p - 1]);
-    }
-
-    bool Is(std::uint8_t kind, std::string_view text) const { return kind_ == kind && tok_ == text; }
-
-    // --- Tokenizer ---
-
-    void Next() {
-        while (IsBlank(At(pos_))) ++pos_;
-        tok_.clear();
-        const unsigned char c = At(pos_);
-        if (c == EndByte) {
-            kind_ = tkEnd;
-            return;
-        }
-        if (c == '$' || c == '.' || IsDigit(c)) {
-            Number();
-            return;
-        }
-        switch (c) {
-            case '%': case '(': case ')': case ',': case '[': case ']': case '=':
-                tok_ = static_cast<char>(c);
-                kind_ = tkPunct;
-                ++pos_;
-                return;
-            case '<': case '>':
-                tok_ = static_cast<char>(c);
-                kind_ = tkPunct;
-                ++pos_;
-                if (At(pos_) == '=') {
-                    tok_ += '=';
-                    ++pos_;
-                }
-                return;
-            case '*': case '+': case '-': case '/': case '^': {
-                ++pos_;
-                std::int32_t p = pos_;
-                while (IsBlank(At(p))) ++p;
-                if (At(p) == '+' || At(p) == '-') {
-                    kind_ = tkInvalid;  // an operator directly followed by a sign
-                    return;
-                }
-                tok_ = static_cast<char>(c);
-                kind_ = tkOperator;
-                return;
-            }
-            default: break;
-        }
-        if (IsLetter(c)) {
-            unsigned char w = c;
-            do {
-                tok_ += (w >= 'A' && w <= 'Z') ? static_cast<char>(w + ('a' - 'A')) : static_cast<char>(w);
-                w = At(++pos_);
-            } while (IsLetter(w) || IsDigit(w));
-            kind_ = tkWord;
-            return;
-        }
-        kind_ = tkInvalid;  // nothing consumed
-    }
-
-    void Number() {
-        const unsigned char c = At(pos_);
-        if (c == '$' || (c == '0' && At(pos_ + 1) == 'x')) {
-            pos_ += c == '$' ? 1 : 2;
-            std::uint32_t word = 0;
-            for (unsigned char d = At(pos_); IsHexDigit(d); d = At(++pos_)) {
-                tok_ += static_cast<char>(d);
-                word = (word << 4) | static_cast<std::uint32_t>(HexValue(d));
-            }
-            hex_ = static_cast<std::int32_t>(word);
-            kind_ = tok_.empty() ? tkInvalid : tkHex;
-            return;
-        }
-        for (unsigned char d = At(pos_); IsDigit(d); d = At(++pos_)) tok_ += static_cast<char>(d);
-        kind_ = tkInteger;
-        if (At(pos_) == '.') {
-            tok_ += '.';
-            for (unsigned char d = At(++pos_); IsDigit(d); d = At(++pos_)) tok_ += static_cast<char>(d);
-            if (tok_.size() == 1) {
-                kind_ = tkInvalid;
-                return;
-            }
-            kind_ = tkReal;
-        }
-        std::int32_t p = pos_;
-        while (IsBlank(At(p))) ++p;
-        if (At(p) != 'E' && At(p) != 'e') return;
-        tok_ += static_cast<char>(At(p));
-        pos_ = p + 1;
-        while (IsBlank(At(pos_))) ++pos_;
-        if (At(pos_) == '+' || At(pos_) == '-') {
-            tok_ += static_cast<char>(At(pos_));
-            ++pos_;
-            while (IsBlank(At(pos_))) ++pos_;
-        }
-        if (!IsDigit(At(pos_))) {
-            kind_ = tkInvalid;
-            return;
-        }
-        for (unsigned char d = At(pos_); IsDigit(d); d = At(++pos_)) tok_ += static_cast<char>(d);
-        kind_ = tkReal;
-    }
-
     // --- Grammar, loosest level first ---
 
     // comparison := additive { ("<" | "<=" | ">" | ">=" | "=") additive }
@@ -434,12 +317,6 @@ private:
     }
 
     TQXMathParse& el_;
-    const char* text_;
-    std::size_t size_;
-    std::int32_t pos_ = 1;  // 1-based index of the next byte to examine
-    std::uint8_t kind_ = tkInvalid;
-    std::string tok_;
-    std::int32_t hex_ = 0;
     int depth_ = 0;
 };
 
@@ -457,7 +334,7 @@ void TQXMathParse::SetArgCount(std::int32_t count) {
 
 void TQXMathParse::SetExpression(std::string_view text) {
     std::string stored(text);
-    stored += EndByte;
+    stored += MathEndByte;
     Expression = TText(stored);
 }
 
