@@ -31,13 +31,12 @@ HWND TQXHintManager::TipWindow(std::uintptr_t tool) const {
     return t != nullptr ? t->Tip : nullptr;
 }
 
-// The record as version 5 of the common controls knows it, which is what a
-// program without a manifest gets on Windows: it refuses the larger
-// records of version 6 (64 bytes at 64 bits, not sizeof's 72).
-
 std::uintptr_t TQXHintManager::RegisterTool(HWND window) {
     auto tool = std::make_unique<TTool>();
     TOOLINFOW& info = tool->Info;
+    // The record as version 5 of the common controls knows it, which is what
+    // a program without a manifest gets on Windows: it refuses the larger
+    // records of version 6 (64 bytes at 64 bits, not sizeof's 72).
     info.cbSize = TTTOOLINFOW_V2_SIZE;
     info.uFlags = TTF_IDISHWND | TTF_SUBCLASS | TTF_TRANSPARENT;
     info.hwnd = window;

@@ -3,9 +3,10 @@
 // needs the Cyrillic letters lowered as well as A..Z, so this goes through
 // a seam: the platform's own conversion on Windows, a 1251 table elsewhere.
 
-#include "winlib/seam.h"
 #include <cstddef>
 #include <string>
+
+#include "winlib/seam.h"
 
 class TAnsiCase {
 public:

@@ -52,16 +52,12 @@ void ParseLine(TIniDocument& doc, std::u16string_view raw) {
     doc.Sections.back().Entries.push_back(std::move(entry));
 }
 
-TIniSection* FindSection(std::vector<TIniSection>& sections, std::u16string_view name) {
-    for (TIniSection& section : sections)
-        if (SameName(section.Name, name)) return &section;
-    return nullptr;
-}
-
-TIniEntry* FindEntry(TIniSection& section, std::u16string_view name) {
-    for (TIniEntry& entry : section.Entries)
-        if (SameName(entry.Name, name)) return &entry;
-    return nullptr;
+// The first of that name; const or not as the list is.
+template <class TItems>
+auto* FirstNamed(TItems& items, std::u16string_view name) {
+    for (auto& item : items)
+        if (SameName(item.Name, name)) return &item;
+    return static_cast<decltype(&items[0])>(nullptr);
 }
 
 }  // namespace
@@ -145,23 +141,18 @@ std::string TIniDocument::Serialize(const TCodePage& codePage) const {
 }
 
 const TIniEntry* TIniDocument::Find(std::u16string_view section, std::u16string_view key) const {
-    for (const TIniSection& candidate : Sections) {
-        if (!SameName(candidate.Name, Trim(section))) continue;
-        for (const TIniEntry& entry : candidate.Entries)
-            if (SameName(entry.Name, Trim(key))) return &entry;
-        return nullptr;  // the first section of the name answers
-    }
-    return nullptr;
+    const TIniSection* found = FirstNamed(Sections, Trim(section));  // the first section of the name answers
+    return found ? FirstNamed(found->Entries, Trim(key)) : nullptr;
 }
 
 bool TIniDocument::Set(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
     const std::u16string newValue(TrimLeft(value));
-    TIniSection* target = FindSection(Sections, Trim(section));
+    TIniSection* target = FirstNamed(Sections, Trim(section));
     if (!target) {
         Sections.push_back(TIniSection{std::u16string(TrimLeft(section)), {}});
         target = &Sections.back();
     }
-    if (TIniEntry* entry = FindEntry(*target, Trim(key))) {
+    if (TIniEntry* entry = FirstNamed(target->Entries, Trim(key))) {
         if (entry->HasValue && entry->Value == newValue) return false;
         entry->Value = newValue;
         entry->HasValue = true;
@@ -176,7 +167,7 @@ bool TIniDocument::Delete(std::u16string_view section, std::u16string_view key) 
     // name: the first such key anywhere goes.
     for (TIniSection& candidate : Sections) {
         if (!SameName(candidate.Name, Trim(section))) continue;
-        if (TIniEntry* entry = FindEntry(candidate, Trim(key))) {
+        if (TIniEntry* entry = FirstNamed(candidate.Entries, Trim(key))) {
             candidate.Entries.erase(candidate.Entries.begin() + (entry - candidate.Entries.data()));
             return true;
         }

@@ -3,9 +3,10 @@
 // implementation converts them for display, so Russian reads right
 // whatever the system's own code page is.
 
-#include "winlib/seam.h"
 #include <cstdint>
 #include <string_view>
+
+#include "winlib/seam.h"
 
 // Flags and answers use the Win32 MB_* and ID* values.
 enum : std::uint32_t {

@@ -9,13 +9,14 @@
 // Sections, keys and values are zero-terminated ANSI strings (a zero byte
 // inside ends them, as for the Win32 calls); file names are UTF-8.
 
-#include "winlib/seam.h"
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "winlib/seam.h"
 
 // Longest text GetString gives: the 2048-byte buffer minus its terminator.
 inline constexpr std::size_t ProfileStringMax = 2047;

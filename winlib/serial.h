@@ -3,10 +3,11 @@
 // definition text, write to it synchronously, close it. The platform's own
 // device is the default; tests install an in-memory one.
 
-#include "winlib/seam.h"
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "winlib/seam.h"
 
 // An operating-system file handle as an integer: a Win32 HANDLE, a POSIX
 // descriptor, or an id of a test device. All bits set means "no port".

@@ -3,11 +3,11 @@
 // service for a system timer; the service delivers ticks back through
 // DeliverTimerTick, which calls the timer's TickHandler.
 
-#include "winlib/seam.h"
 #include <cstdint>
 #include <vector>
 
 #include "winlib/obj.h"
+#include "winlib/seam.h"
 
 class TTimerService;
 

@@ -8,6 +8,14 @@ namespace {
 TGdiCounts counts;
 std::vector<HDC> dcsInUse;  // every DC the layer draws on now
 
+HDC TrackDC(HDC dc) {
+    if (dc != nullptr) {
+        ++counts.DCs;
+        dcsInUse.push_back(dc);
+    }
+    return dc;
+}
+
 void Forget(HDC dc) {
     if (auto it = std::find(dcsInUse.rbegin(), dcsInUse.rend(), dc); it != dcsInUse.rend())
         dcsInUse.erase(std::next(it).base());
@@ -61,18 +69,6 @@ HICON GdiTrackIcon(HICON icon) {
 void GdiDestroyIcon(HICON icon) {
     if (icon != nullptr && DestroyIcon(icon)) --counts.Icons;
 }
-
-namespace {
-
-HDC TrackDC(HDC dc) {
-    if (dc != nullptr) {
-        ++counts.DCs;
-        dcsInUse.push_back(dc);
-    }
-    return dc;
-}
-
-}  // namespace
 
 HDC GdiGetDC(HWND window) { return TrackDC(GetDC(window)); }
 

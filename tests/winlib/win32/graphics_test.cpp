@@ -139,31 +139,43 @@ using TCanvasTest = TWindowTest;
 // its old handle is deleted: Windows never deletes a selected object.
 TEST_F(TCanvasTest, ToolsChangedWhileSelectedAreReallyDeleted) {
     TControl* form = TControl::NewForm(nullptr, "form");
-    TControl* box = TControl::NewPaintBox(form);
     form->CreateWindowNow();
     struct TCase {
         const char* name;
-        std::function<HGDIOBJ(TCanvas*)> select;  // gives the handle now selected
-        std::function<void(TCanvas*)> change;
+        HGDIOBJ (*select)(TControl* box);  // gives the handle now selected
+        void (*change)(TControl* box);
     } const cases[] = {
-        {"pen", [](TCanvas* c) { c->SelectPen(); return c->Pen()->Handle(); },
-         [](TCanvas* c) { c->Pen()->SetColor(0x0000FF); }},
-        {"brush", [](TCanvas* c) { c->Brush()->SetColor(0x00FF00); c->SelectBrush(); return c->Brush()->Handle(); },
-         [](TCanvas* c) { c->Brush()->SetColor(0xFF0000); }},
-        {"font", [](TCanvas* c) { c->Font()->SetFontHeight(-20); c->SelectFont(); return c->Font()->Handle(); },
-         [](TCanvas* c) { c->Font()->SetFontHeight(-30); }},
-        {"the control's own brush", [box](TCanvas* c) { c->SelectBrush(); return HGDIOBJ(box->BackgroundBrush()); },
-         [box](TCanvas*) { box->SetColor(0x123456); }},
+        {"pen", [](TControl* b) { b->Canvas()->SelectPen(); return b->Canvas()->Pen()->Handle(); },
+         [](TControl* b) { b->Canvas()->Pen()->SetColor(0x0000FF); }},
+        {"brush",
+         [](TControl* b) {
+             b->Canvas()->Brush()->SetColor(0x00FF00);
+             b->Canvas()->SelectBrush();
+             return b->Canvas()->Brush()->Handle();
+         },
+         [](TControl* b) { b->Canvas()->Brush()->SetColor(0xFF0000); }},
+        {"font",
+         [](TControl* b) {
+             b->Canvas()->Font()->SetFontHeight(-20);
+             b->Canvas()->SelectFont();
+             return b->Canvas()->Font()->Handle();
+         },
+         [](TControl* b) { b->Canvas()->Font()->SetFontHeight(-30); }},
+        // A canvas without a brush of its own selects the control's.
+        {"the control's own brush", [](TControl* b) { b->Canvas()->SelectBrush(); return HGDIOBJ(b->BackgroundBrush()); },
+         [](TControl* b) { b->SetColor(0x123456); }},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
+        TControl* box = TControl::NewPaintBox(form);  // a fresh canvas for each
         box->SetColor(0x654321);
-        TCanvas* canvas = box->Canvas();
-        const HGDIOBJ old = c.select(canvas);
+        box->CreateWindowNow();
+        const HGDIOBJ old = c.select(box);
         ASSERT_NE(GetObjectType(old), 0u);
-        c.change(canvas);
+        ASSERT_EQ(GetCurrentObject(box->Canvas()->Handle(), GetObjectType(old)), old) << "not selected";
+        c.change(box);
         EXPECT_EQ(GetObjectType(old), 0u) << "the old handle is still alive";
-        canvas->Release();
+        box->Canvas()->Release();
     }
     form->Free();
 }
