@@ -30,18 +30,12 @@ private:
     unsigned int saved_;
 };
 
-bool KeyDown(int key) { return GetKeyState(key) < 0; }
-
 std::uint32_t ShiftState() {
     std::uint32_t shift = 0;
     if (KeyDown(VK_SHIFT)) shift |= 1;
     if (KeyDown(VK_MENU)) shift |= 2;
     if (KeyDown(VK_CONTROL)) shift |= 4;
     return shift;
-}
-
-bool IsCharMessage(UINT message) {
-    return message == WM_CHAR || message == WM_DEADCHAR || message == WM_SYSCHAR || message == WM_SYSDEADCHAR;
 }
 
 }  // namespace

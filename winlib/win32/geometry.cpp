@@ -3,11 +3,6 @@
 #include "winlib/win32/control.h"
 
 #include <algorithm>
-#include <utility>
-
-#include "winlib/win32/gdi.h"
-#include "winlib/win32/layer.h"
-#include "winlib/win32/wintext.h"
 
 void TControl::ReadBoundsFromWindow() {
     if (handle_ == nullptr) return;

@@ -19,6 +19,12 @@ bool EnsureLayerClass(const TClassDescriptor& kind, DWORD classStyle, WNDPROC& b
 // The class of the layer's own plain windows.
 bool EnsurePlainLayerClass();
 
+// Keyboard facts both the dispatch and the navigation ask.
+inline bool KeyDown(int key) { return GetKeyState(key) < 0; }
+inline bool IsCharMessage(UINT message) {
+    return message == WM_CHAR || message == WM_DEADCHAR || message == WM_SYSCHAR || message == WM_SYSDEADCHAR;
+}
+
 struct TLayerState {
     TControl* Application = nullptr;
     TControl* MainForm = nullptr;

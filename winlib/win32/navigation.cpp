@@ -6,16 +6,6 @@
 #include "winlib/win32/control.h"
 #include "winlib/win32/layer.h"
 
-namespace {
-
-bool KeyDown(int key) { return GetKeyState(key) < 0; }
-
-bool IsCharMessage(UINT message) {
-    return message == WM_CHAR || message == WM_DEADCHAR || message == WM_SYSCHAR || message == WM_SYSDEADCHAR;
-}
-
-}  // namespace
-
 void TControl::Navigate(TControl* focused, int& key, UINT message) {
     TControl* form = focused->ParentForm();
     if (form == nullptr || !form->navigation_) return;

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "winlib/win32/gdi.h"
-#include "winlib/win32/layer.h"
 #include "winlib/win32/wintext.h"
 
 // --- Text ---
