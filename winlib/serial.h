@@ -22,7 +22,9 @@ public:
     virtual ~TSerialDevice() = default;
 
     // Opens "\\.\ComN" for reading and writing, exclusively; returns
-    // InvalidPortHandle when the port is missing or in use.
+    // InvalidPortHandle when the port is missing or in use. Natively a name
+    // starting with '/' is a device path, the handle is the port's
+    // descriptor, and errno tells why an open failed.
     virtual TPortHandle Open(std::string_view deviceName) = 0;
     // Reads the port's current settings, changes them as `definition`
     // says ("baud=2400 parity=N data=8 stop=1 octs=off") and applies them,

@@ -442,6 +442,41 @@ TEST_F(SerialPty, AWriteAfterTheLineIsGoneFails) {
     std::uint32_t written = 9;
     EXPECT_FALSE(device_.Write(h, "ATH1\r", 5, written));
 }
+
+// A device path opens as it is named, and a failed open says why in errno:
+// the service tells a missing port from a held one and a forbidden one.
+TEST(SerialPosix, APathOpensDirectlyAndAFailureSaysWhy) {
+    int master = -1, slave = -1;
+    char name[64];
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("serial-path-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream((dir / "plain").string()) << "x";
+
+    TSerialDevice& device = PlatformSerialDevice();
+    const TPortHandle held = device.Open(name);
+    ASSERT_NE(held, InvalidPortHandle) << name;
+    struct Case {
+        std::string Path;
+        int Errno;
+    } const cases[] = {
+        {(dir / "missing").string(), ENOENT},
+        {(dir / "plain").string(), ENOTTY},
+        {name, getuid() == 0 ? EWOULDBLOCK : EBUSY},  // held: flock, or TIOCEXCL for a normal user
+    };
+    for (const Case& c : cases) {
+        errno = 0;
+        EXPECT_EQ(device.Open(c.Path), InvalidPortHandle) << c.Path;
+        EXPECT_EQ(errno, c.Errno) << c.Path;
+    }
+    device.Close(held);
+    const TPortHandle again = device.Open(name);
+    EXPECT_NE(again, InvalidPortHandle) << "closing gives the port back";
+    device.Close(again);
+    close(master);
+    std::filesystem::remove_all(dir);
+}
 #endif
 
 }  // namespace

@@ -81,16 +81,28 @@ bool ApplySettings(termios& t, const TSerialSettings& s) {
 class TPosixSerial final : public TSerialDevice {
 public:
     TPortHandle Open(std::string_view deviceName) override {
-        const std::string path = SerialDevicePath(SerialPortNumber(deviceName));
-        if (path.empty()) return InvalidPortHandle;
+        const std::string path = deviceName.starts_with('/') ? std::string(deviceName)
+                                                             : SerialDevicePath(SerialPortNumber(deviceName));
+        if (path.empty()) {
+            errno = ENOENT;
+            return InvalidPortHandle;
+        }
         // Non-blocking: writes wait in poll, bounded by the time-out.
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) return InvalidPortHandle;
         struct stat st;
         // flock keeps out every other opener that asks, root included;
         // TIOCEXCL also keeps out programs that do not ask, unless they are root.
-        if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int failure = 0;
+        if (fstat(fd, &st) != 0)
+            failure = errno;
+        else if (!S_ISCHR(st.st_mode))
+            failure = ENOTTY;
+        else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+            failure = errno;
+        if (failure != 0) {
             ::close(fd);
+            errno = failure;
             return InvalidPortHandle;
         }
         ioctl(fd, TIOCEXCL);
