@@ -1,0 +1,44 @@
+#pragma once
+// The command line: a verb, then its options.
+//
+//   modemswitch daemon --port DEVICE [--pulse SECONDS] [--dir DIR] [--socket PATH]
+//                      [--on-start off|none] [--on-stop keep|off]
+//   modemswitch on | off | toggle [--socket PATH] [--json]
+//   modemswitch pulse SECONDS [--socket PATH] [--json]
+//   modemswitch status [--socket PATH] [--json]
+//   modemswitch is-on [--socket PATH]
+//   modemswitch --help | --version
+
+#include <string>
+
+#include "app/service/protocol.h"
+
+struct TCommandLine {
+    enum TMode { Help, Version, Daemon, Client, IsOn } Mode = Help;
+    std::string Socket;  // the default unless --socket
+
+    // Clients
+    TRequest Request;
+    bool Json = false;
+
+    // The daemon
+    std::string Device;        // the port's path
+    std::string Pulse;         // normalized; empty: none given
+    std::string Dir;           // empty: the current directory
+    bool StartOff = true;
+    bool StopOff = false;
+};
+
+// False with a one-line reason for bad usage (exit 64).
+bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& error);
+
+// /run/modemswitch/modemswitch.sock when /run/modemswitch exists (the
+// unit's runtime directory), else $XDG_RUNTIME_DIR/modemswitch.sock, else
+// /tmp/modemswitch-UID.sock.
+std::string DefaultSocketPath();
+
+// A number N is COM N as the native serial seam maps it; anything else a
+// path, made absolute against the current directory.
+std::string DevicePathFor(const std::string& port);
+
+std::string UsageText();

@@ -1,0 +1,301 @@
+#include "app/service/core.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/switching.h"
+#include "winlib/codepage.h"
+
+namespace {
+
+constexpr std::int32_t AnswerWaitMs = 1000;
+// Longer than any switch takes (a later switch-on reports 600 ms after the
+// toggle, and its answer may take 1 s more).
+constexpr std::int32_t OutcomeWaitMs = 5000;
+// The switching runs a step after its report (stop, countdown); a toggle
+// before that would be lost, as a click is.
+constexpr std::int32_t PumpRetryMs = 10;
+
+// The switching's steps as a pulse runs them: the countdown starts 100 ms
+// after the switch-on report, expires after max(1, floor(N - 2) + 1) s, and
+// "ATH\r" follows 200 ms after the expiry.
+std::int64_t PulseOffDelayMs(const std::string& pulse) {
+    const double seconds = std::strtod(pulse.c_str(), nullptr);
+    const double expiry = std::max(1.0, std::floor(seconds - 2) + 1);
+    return 100 + static_cast<std::int64_t>(expiry) * 1000 + 200;
+}
+
+std::string Printable(const std::string& command) {
+    std::string s = command;
+    if (!s.empty() && s.back() == '\r') s.pop_back();
+    return '"' + s + '"';
+}
+
+std::string DeviceGroup(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0)
+        if (const group* g = getgrgid(st.st_gid); g != nullptr && g->gr_gid != 0) return g->gr_name;
+    return "dialout";
+}
+
+}  // namespace
+
+TSwitchService::TSwitchService(TModemLine& line, TServiceOptions options)
+    : line_(line), options_(std::move(options)) {
+    SetText(scheme_.DefaultPulse->Data, TText(options_.DefaultPulse));
+    scheme_.State->Set(TSwitchState::Unknown, false);
+    scheme_.State->Reported = [this](TQXSwitchState::TReport report) { Reported(report); };
+
+    answerTimer_ = NewObj<TTimer>(AnswerWaitMs);
+    answerTimer_->SetTickHandler({[](void* self, TTimer* timer) {
+                                      timer->SetEnabled(false);
+                                      auto& service = *static_cast<TSwitchService*>(self);
+                                      service.line_.AnswerTimedOut();
+                                      service.Settle();
+                                  },
+                                  this});
+    outcomeTimer_ = NewObj<TTimer>(OutcomeWaitMs);
+    outcomeTimer_->SetTickHandler({[](void* self, TTimer* timer) {
+                                       timer->SetEnabled(false);
+                                       auto& service = *static_cast<TSwitchService*>(self);
+                                       if (service.current_) service.Fail(exitIoError, "the switching reported nothing");
+                                   },
+                                   this});
+
+    pumpTimer_ = NewObj<TTimer>(PumpRetryMs);
+    pumpTimer_->SetTickHandler({[](void* self, TTimer* timer) {
+                                    timer->SetEnabled(false);
+                                    static_cast<TSwitchService*>(self)->Pump();
+                                },
+                                this});
+
+    line_.Writing = [this] {
+        // A new command while the last report waits for its answer: that
+        // answer will not come now.
+        if (report_) {
+            line_.AnswerTimedOut();
+            Settle();
+        }
+        answerTimer_->SetEnabled(false);
+        answerTimer_->SetEnabled(true);
+    };
+    line_.Answered = [this] {
+        answerTimer_->SetEnabled(false);
+        Settle();
+    };
+}
+
+TSwitchService::~TSwitchService() {
+    line_.Writing = nullptr;
+    line_.Answered = nullptr;
+}
+
+std::int64_t TSwitchService::Now() const {
+    if (options_.NowMs) return options_.NowMs();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void TSwitchService::Note(const std::string& line) const {
+    if (options_.Log) options_.Log(line);
+}
+
+void TSwitchService::Start() {
+    TData value;
+    scheme_.StartupHub->doEvent(value, 0);
+    if (options_.StartOff) {
+        queue_.push_back({TRequest{TVerb::Off, {}}, nullptr, true});
+        Pump();
+    }
+}
+
+void TSwitchService::Submit(const TRequest& request, TDone done) {
+    queue_.push_back({request, std::move(done), false});
+    Pump();
+}
+
+void TSwitchService::Pump() {
+    if (pumping_) return;
+    pumping_ = true;
+    while (!current_ && !queue_.empty()) {
+        // status needs nothing of the switching; everything else waits for it to stand still.
+        if (queue_.front().Request.Verb != TVerb::Status && SwitchingBusy()) {
+            pumpTimer_->SetEnabled(true);
+            break;
+        }
+        current_ = std::move(queue_.front());
+        queue_.pop_front();
+        Begin();
+    }
+    pumping_ = false;
+}
+
+bool TSwitchService::SwitchingBusy() const {
+    if (scheme_.Switcher->Boundary == nullptr) return false;
+    const auto* switching = static_cast<const TClassMultiElement_16D8160*>(scheme_.Switcher->Boundary->Scheme);
+    return switching != nullptr && switching->StepTimer->Enabled();
+}
+
+void TSwitchService::ResetIfNeeded() {
+    if (!needsReset_) return;
+    // As the user presses the reset button after a fault.
+    needsReset_ = false;
+    lost_ = false;
+    scheme_.Requests->Reset();
+}
+
+void TSwitchService::Begin() {
+    ResetIfNeeded();
+    const TSwitchState state = scheme_.State->State;
+    TQXRequests& requests = *scheme_.Requests;
+    outcomeTimer_->SetEnabled(true);
+    switch (current_->Request.Verb) {
+        case TVerb::Status: return Finish(exitOk, {});
+        case TVerb::On:
+            if (state == TSwitchState::On) return Finish(exitOk, {});
+            return requests.Toggle();
+        case TVerb::Off:
+            if (state == TSwitchState::Off && !current_->Internal) return Finish(exitOk, {});
+            if (state == TSwitchState::On) return requests.Toggle();
+            return requests.SwitchOff();
+        case TVerb::Toggle: return requests.Toggle();
+        case TVerb::Pulse:
+            if (state == TSwitchState::On) return Finish(exitBusy, "already on: a pulse changes nothing while on");
+            requests.Pulse(current_->Request.Seconds);
+            return requests.Toggle();
+    }
+}
+
+void TSwitchService::Finish(int code, const std::string& error) {
+    outcomeTimer_->SetEnabled(false);
+    if (!current_) return;
+    TPending done = std::move(*current_);
+    current_.reset();
+    if (done.Done) done.Done(TReply{code, error, Status()});
+    Pump();
+}
+
+void TSwitchService::Reported(TQXSwitchState::TReport report) {
+    report_ = report;
+    reportedAt_ = Now();
+    Settle();
+}
+
+void TSwitchService::Settle() {
+    if (!report_) return;
+    const TCommandRecord& command = line_.LastCommand();
+    TQXSwitchState& state = *scheme_.State;
+    std::string error;
+    switch (*report_) {
+        case TQXSwitchState::PortError: {
+            const int code = OpenFaultCode(error);
+            state.LastError = error;
+            needsReset_ = true;
+            Note(error);
+            return Complete(code, error);
+        }
+        case TQXSwitchState::SwitchedOn:
+        case TQXSwitchState::SwitchedOff: {
+            const bool on = *report_ == TQXSwitchState::SwitchedOn;
+            const char* expected = on ? "ATH1\r" : "ATH\r";
+            if (!command.Written || command.Bytes != expected) {
+                // The report came although the command never reached the port.
+                if (command.Bytes.empty() && line_.LastOpenError() != 0) return Fail(OpenFaultCode(error), error);
+                error = Printable(expected) + " was not written to " + line_.DevicePath +
+                        (on ? "" : ": the device may still be on");
+                return Fail(exitIoError, error);
+            }
+            if (command.Answer == TAnswer::Pending) return;  // Answered or the answer timer settles it
+            if (command.Answer == TAnswer::Error)
+                return Fail(exitIoError, "the modem answered ERROR to " + Printable(expected));
+            const bool confirmed = command.Answer == TAnswer::Ok;
+            state.Set(on ? TSwitchState::On : TSwitchState::Off, confirmed);
+            state.LastError.clear();
+            const std::string pulse = AsText(scheme_.PulseText->Value).str();
+            pulseDeadline_ = on && pulse != "0" ? reportedAt_ + PulseOffDelayMs(pulse) : -1;
+            Note(std::string("switched ") + (on ? "on" : "off") + (confirmed ? "" : " (no answer from the modem)"));
+            return Complete(exitOk, {});
+        }
+    }
+}
+
+void TSwitchService::Complete(int code, const std::string& error) {
+    report_.reset();
+    line_.Consume();
+    answerTimer_->SetEnabled(false);
+    if (current_) Finish(code, error);
+}
+
+void TSwitchService::Fail(int code, const std::string& error) {
+    TQXSwitchState& state = *scheme_.State;
+    state.Set(TSwitchState::Unknown, false);
+    state.LastError = error;
+    pulseDeadline_ = -1;
+    needsReset_ = true;
+    Note(error);
+    Complete(code, error);
+}
+
+int TSwitchService::OpenFaultCode(std::string& error) const {
+    const int e = line_.LastOpenError();
+    const std::string& path = line_.DevicePath;
+    switch (e) {
+        case EBUSY:
+        case EWOULDBLOCK:
+            error = path + " is held by another process";
+            return exitBusy;
+        case EACCES:
+        case EPERM: {
+            const std::string group = DeviceGroup(path);
+            error = "permission denied on " + path + ": join the group " + group + " (usermod -aG " + group +
+                    " USER) and log in again";
+            return exitDenied;
+        }
+        default:
+            // The program's own words, and what the system said.
+            error = Utf8From1251(scheme_.State->PortMessage.view());
+            if (error.empty()) error = Utf8From1251(scheme_.ErrorText->Mask.view());
+            error += " (" + path + ": " + (e != 0 ? std::strerror(e) : "not a usable serial port") + ")";
+            return exitUnavailable;
+    }
+}
+
+void TSwitchService::LineLost(const std::string& why) {
+    TQXSwitchState& state = *scheme_.State;
+    if (lost_) return;
+    lost_ = true;
+    state.Set(TSwitchState::Unknown, false);
+    state.LastError = why;
+    pulseDeadline_ = -1;
+    Note(why);
+    needsReset_ = true;
+    if (!current_ && !report_) ResetIfNeeded();
+}
+
+TStatus TSwitchService::Status() const {
+    const TQXSwitchState& state = *scheme_.State;
+    TStatus s;
+    s.State = state.State;
+    s.Port = line_.DevicePath;
+    s.Confirmed = state.Confirmed;
+    s.Since = IsoTime(state.SinceUnixMs);
+    if (!state.LastError.empty()) s.LastError = state.LastError;
+    if (line_.OpenHandle() != InvalidPortHandle) {
+        s.Available = !lost_;
+    } else {
+        struct stat st;
+        const int e = line_.LastOpenError();
+        s.Available = stat(line_.DevicePath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && e != EBUSY &&
+                      e != EWOULDBLOCK && e != EACCES && e != EPERM;
+    }
+    if (state.State == TSwitchState::On && pulseDeadline_ >= 0)
+        s.PulseRemainingS = static_cast<double>(std::max<std::int64_t>(0, pulseDeadline_ - Now())) / 1000.0;
+    return s;
+}

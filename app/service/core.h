@@ -1,0 +1,81 @@
+#pragma once
+// The service around the scheme: requests served one at a time, in the
+// order they came; each answered once its outcome is known, the scheme's
+// report judged against what the modem line saw and answered.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/service/modemline.h"
+#include "app/service/protocol.h"
+#include "app/service/scheme.h"
+#include "winlib/timer.h"
+
+struct TServiceOptions {
+    std::string DefaultPulse = "0";  // a valid pulse text
+    bool StartOff = true;            // write "ATH\r" at start
+    // Monotonic milliseconds, for the pulse time left; the platform's
+    // steady clock unless a test gives its own.
+    std::function<std::int64_t()> NowMs;
+    // A line for the log (UTF-8) on every change of state and every fault.
+    std::function<void(const std::string&)> Log;
+};
+
+class TSwitchService {
+public:
+    TSwitchService(TModemLine& line, TServiceOptions options);
+    ~TSwitchService();
+    TSwitchService(const TSwitchService&) = delete;
+    TSwitchService& operator=(const TSwitchService&) = delete;
+
+    // The start-up chain: reset, default pulse, polling, then the off
+    // command when asked for.
+    void Start();
+
+    using TDone = std::function<void(const TReply&)>;
+    void Submit(const TRequest& request, TDone done);
+    TStatus Status() const;
+    // The port went away under the service (unplugged, hung up).
+    void LineLost(const std::string& why);
+
+    TClassService& Scheme() { return scheme_; }
+    std::size_t Waiting() const { return queue_.size() + (current_ ? 1 : 0); }
+
+private:
+    struct TPending {
+        TRequest Request;
+        TDone Done;
+        bool Internal = false;  // the start-up's off: nobody waits
+    };
+
+    void Pump();
+    bool SwitchingBusy() const;
+    void Begin();
+    void Finish(int code, const std::string& error);
+    void Reported(TQXSwitchState::TReport report);
+    void Settle();
+    void Complete(int code, const std::string& error);
+    void Fail(int code, const std::string& error);
+    int OpenFaultCode(std::string& error) const;
+    void ResetIfNeeded();
+    void Note(const std::string& line) const;
+    std::int64_t Now() const;
+
+    TModemLine& line_;
+    TServiceOptions options_;
+    TClassService scheme_;
+    std::deque<TPending> queue_;
+    std::optional<TPending> current_;
+    std::optional<TQXSwitchState::TReport> report_;  // waiting for the modem's answer
+    std::int64_t reportedAt_ = 0;
+    bool pumping_ = false;
+    bool needsReset_ = false;
+    bool lost_ = false;
+    std::int64_t pulseDeadline_ = -1;  // monotonic ms when "ATH\r" follows; -1: no pulse
+    TObjPtr<TTimer> answerTimer_;      // 1 s for the modem to answer
+    TObjPtr<TTimer> outcomeTimer_;     // a request that never gets a report
+    TObjPtr<TTimer> pumpTimer_;        // the next request waits for the switching to stop
+};

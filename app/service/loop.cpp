@@ -1,0 +1,105 @@
+#include "app/service/loop.h"
+
+#include <signal.h>
+#include <sys/epoll.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace {
+
+// Timers are kept in milliseconds; sd-event counts microseconds.
+constexpr std::uint64_t UsecPerMs = 1000;
+
+}  // namespace
+
+TEventLoop::TEventLoop() : installed_(this) {
+    if (sd_event_new(&event_) < 0) throw std::runtime_error("cannot make the event loop");
+    // Accuracy 1 ms: the default would let the 100 ms steps slip by up to 250 ms.
+    if (sd_event_add_time(event_, &timerSource_, CLOCK_MONOTONIC, UINT64_MAX, UsecPerMs, &TEventLoop::OnTime, this) < 0)
+        throw std::runtime_error("cannot make the loop's timer");
+    sd_event_source_set_enabled(timerSource_, SD_EVENT_OFF);
+}
+
+TEventLoop::~TEventLoop() {
+    sd_event_source_disable_unref(timerSource_);
+    sd_event_unref(event_);
+}
+
+int TEventLoop::Run() { return sd_event_loop(event_); }
+
+void TEventLoop::Exit(int code) { sd_event_exit(event_, code); }
+
+std::unique_ptr<TEventLoop::TWatch> TEventLoop::Watch(int fd, std::uint32_t events, TIoHandler handler) {
+    auto owned = std::make_unique<TIoHandler>(std::move(handler));
+    sd_event_source* source = nullptr;
+    const auto call = [](sd_event_source*, int, std::uint32_t revents, void* h) {
+        (*static_cast<TIoHandler*>(h))(revents);
+        return 0;
+    };
+    if (sd_event_add_io(event_, &source, fd, events, call, owned.get()) < 0) return nullptr;
+    return std::make_unique<TWatch>(source, std::move(owned));
+}
+
+void TEventLoop::OnSignal(int signal, std::function<void()> handler) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    signalHandlers_.push_back(std::make_unique<std::function<void()>>(std::move(handler)));
+    const auto call = [](sd_event_source*, const signalfd_siginfo*, void* h) {
+        (*static_cast<std::function<void()>*>(h))();
+        return 0;
+    };
+    // The source lives as long as the loop (floating: owned by the event).
+    sd_event_add_signal(event_, nullptr, signal, call, signalHandlers_.back().get());
+}
+
+void TEventLoop::Post(std::function<void()> task) {
+    auto owned = std::make_unique<std::function<void()>>(std::move(task));
+    const auto call = [](sd_event_source* source, void* t) {
+        std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(t));
+        sd_event_source_disable_unref(source);
+        (*run)();
+        return 0;
+    };
+    // Not floating: the one reference is ours, dropped when it has run.
+    sd_event_source* source = nullptr;
+    if (sd_event_add_defer(event_, &source, call, owned.get()) >= 0) owned.release();
+}
+
+std::int64_t TEventLoop::NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::uintptr_t TEventLoop::Start(TTimer* timer, std::int32_t interval) {
+    const std::uintptr_t id = queue_.Start(timer, interval, NowMs());
+    Rearm();
+    return id;
+}
+
+void TEventLoop::Stop(TTimer*, std::uintptr_t id) {
+    queue_.Stop(id);
+    Rearm();
+}
+
+void TEventLoop::Rearm() {
+    std::int64_t due = 0;
+    if (!queue_.NextDue(due)) {
+        sd_event_source_set_enabled(timerSource_, SD_EVENT_OFF);
+        return;
+    }
+    // steady_clock is CLOCK_MONOTONIC on Linux, the clock of the source.
+    sd_event_source_set_time(timerSource_, static_cast<std::uint64_t>(due) * UsecPerMs);
+    sd_event_source_set_enabled(timerSource_, SD_EVENT_ONESHOT);
+}
+
+int TEventLoop::OnTime(sd_event_source*, std::uint64_t, void* self) {
+    auto& loop = *static_cast<TEventLoop*>(self);
+    // One tick per wake-up, then back to the loop, so sockets and the port
+    // are served between the ticks of a busy second.
+    if (const std::uintptr_t id = loop.queue_.TakeDue(NowMs())) DeliverTimerTick(id);
+    loop.Rearm();
+    return 0;
+}

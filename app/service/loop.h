@@ -1,0 +1,67 @@
+#pragma once
+// The service's event loop: systemd's sd-event, with the scheme's timers
+// running on it. While a TEventLoop lives it is the current timer service,
+// so every TTimer of the scheme ticks from this loop; equal due times keep
+// the order the timers were started, as on Windows.
+
+#include <systemd/sd-event.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "winlib/seam.h"
+#include "winlib/timer.h"
+
+class TEventLoop final : public TTimerService {
+public:
+    TEventLoop();
+    ~TEventLoop() override;
+
+    sd_event* Event() const { return event_; }
+    // Runs until Exit; returns the code given to Exit.
+    int Run();
+    void Exit(int code);
+
+    // Calls `handler` with the events (EPOLLIN, EPOLLHUP, ...) whenever `fd`
+    // is ready; the watch ends when the returned object goes.
+    using TIoHandler = std::function<void(std::uint32_t events)>;
+    class TWatch;
+    std::unique_ptr<TWatch> Watch(int fd, std::uint32_t events, TIoHandler handler);
+    // Runs `task` once, from the loop, after what is being handled now:
+    // for work that would destroy the handler that asks for it.
+    void Post(std::function<void()> task);
+    // Calls `handler` on each of the signals; they are blocked for the
+    // process, so only the loop sees them.
+    void OnSignal(int signal, std::function<void()> handler);
+
+    std::uintptr_t Start(TTimer* timer, std::int32_t interval) override;
+    void Stop(TTimer* timer, std::uintptr_t id) override;
+
+private:
+    static std::int64_t NowMs();
+    void Rearm();
+    static int OnTime(sd_event_source*, std::uint64_t, void* self);
+
+    sd_event* event_ = nullptr;
+    sd_event_source* timerSource_ = nullptr;  // one source, armed for the queue's next due time
+    TTimerQueue queue_;
+    std::vector<std::unique_ptr<std::function<void()>>> signalHandlers_;
+    TScopedOverride<TTimerSeam, TTimerService> installed_;
+};
+
+class TEventLoop::TWatch {
+public:
+    TWatch(sd_event_source* source, std::unique_ptr<TIoHandler> handler)
+        : source_(source), handler_(std::move(handler)) {}
+    ~TWatch() { sd_event_source_disable_unref(source_); }
+    // No more calls, the watch kept (safe from inside its own handler).
+    void Disable() { sd_event_source_set_enabled(source_, SD_EVENT_OFF); }
+    TWatch(const TWatch&) = delete;
+    TWatch& operator=(const TWatch&) = delete;
+
+private:
+    sd_event_source* source_;
+    std::unique_ptr<TIoHandler> handler_;
+};

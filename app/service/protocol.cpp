@@ -1,0 +1,145 @@
+#include "app/service/protocol.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+using nlohmann::json;
+
+namespace {
+
+constexpr std::string_view VerbNames[] = {"on", "off", "toggle", "pulse", "status"};
+
+json StatusObject(const TStatus& s) {
+    json o;
+    o["state"] = StateName(s.State);
+    o["port"] = s.Port;
+    o["available"] = s.Available;
+    o["since"] = s.Since;
+    o["pulse_remaining_s"] = s.PulseRemainingS ? json(*s.PulseRemainingS) : json(nullptr);
+    o["confirmed"] = s.Confirmed;
+    o["last_error"] = s.LastError ? json(*s.LastError) : json(nullptr);
+    return o;
+}
+
+bool StatusFrom(const json& o, TStatus& s) {
+    if (!o.is_object()) return false;
+    const std::string state = o.value("state", "");
+    s.State = state == "on" ? TSwitchState::On : state == "off" ? TSwitchState::Off : TSwitchState::Unknown;
+    s.Port = o.value("port", "");
+    s.Available = o.value("available", false);
+    s.Since = o.value("since", "");
+    const auto remaining = o.find("pulse_remaining_s");
+    if (remaining != o.end() && remaining->is_number()) s.PulseRemainingS = remaining->get<double>();
+    s.Confirmed = o.value("confirmed", false);
+    const auto error = o.find("last_error");
+    if (error != o.end() && error->is_string()) s.LastError = error->get<std::string>();
+    return true;
+}
+
+// Replies and requests are UTF-8 by the time they are made; anything that
+// is not (a stray byte of a 1251 text) is replaced, never a reason to fail.
+std::string Dump(const json& o) { return o.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; }
+
+}  // namespace
+
+bool NormalizePulse(std::string_view text, std::string& normalized) {
+    const std::size_t dot = text.find('.');
+    const std::string_view whole = text.substr(0, dot);
+    const std::string_view fraction = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+    const auto digits = [](std::string_view s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (!digits(whole) || (dot != std::string_view::npos && !digits(fraction))) return false;
+    std::string_view significant = whole.substr(std::min(whole.find_first_not_of('0'), whole.size()));
+    if (significant.size() > 10 || (significant.size() == 10 && significant > "2147483647")) return false;
+    if (significant.empty() && fraction.find_first_not_of('0') == std::string_view::npos) {
+        normalized = "0";
+        return true;
+    }
+    normalized = significant.empty() ? "0" : std::string(significant);
+    if (!fraction.empty()) normalized += "." + std::string(fraction);
+    return true;
+}
+
+std::string_view VerbName(TVerb verb) { return VerbNames[static_cast<int>(verb)]; }
+
+std::optional<TVerb> VerbFromName(std::string_view name) {
+    for (int i = 0; i < static_cast<int>(std::size(VerbNames)); ++i)
+        if (VerbNames[i] == name) return static_cast<TVerb>(i);
+    return std::nullopt;
+}
+
+std::string_view StateName(TSwitchState state) {
+    switch (state) {
+        case TSwitchState::On: return "on";
+        case TSwitchState::Off: return "off";
+        default: return "unknown";
+    }
+}
+
+std::string RequestLine(const TRequest& request) {
+    json o;
+    o["verb"] = VerbName(request.Verb);
+    if (request.Verb == TVerb::Pulse) o["seconds"] = request.Seconds;
+    return Dump(o);
+}
+
+bool ParseRequestLine(std::string_view line, TRequest& request) {
+    const json o = json::parse(line, nullptr, false);
+    if (!o.is_object()) return false;
+    const auto verb = o.find("verb");
+    if (verb == o.end() || !verb->is_string()) return false;
+    const auto known = VerbFromName(verb->get<std::string>());
+    if (!known) return false;
+    request = TRequest{*known, {}};
+    if (*known != TVerb::Pulse) return true;
+    const auto seconds = o.find("seconds");
+    // pulse N switches on for N seconds: 0 is no pulse, and no request.
+    return seconds != o.end() && seconds->is_string() && NormalizePulse(seconds->get<std::string>(), request.Seconds) &&
+           request.Seconds != "0";
+}
+
+std::string ReplyLine(const TReply& reply) {
+    json o;
+    o["code"] = reply.Code;
+    o["error"] = reply.Error.empty() ? json(nullptr) : json(reply.Error);
+    o["status"] = StatusObject(reply.Status);
+    return Dump(o);
+}
+
+bool ParseReplyLine(std::string_view line, TReply& reply) {
+    const json o = json::parse(line, nullptr, false);
+    if (!o.is_object() || !o.contains("code") || !o["code"].is_number_integer()) return false;
+    reply.Code = o["code"].get<int>();
+    reply.Error = o.contains("error") && o["error"].is_string() ? o["error"].get<std::string>() : std::string();
+    return o.contains("status") && StatusFrom(o["status"], reply.Status);
+}
+
+std::string StatusJson(const TStatus& status) { return Dump(StatusObject(status)); }
+
+std::string ReplyJson(const TReply& reply) {
+    json o = StatusObject(reply.Status);
+    o["code"] = reply.Code;
+    o["error"] = reply.Error.empty() ? json(nullptr) : json(reply.Error);
+    return Dump(o);
+}
+
+std::string StatusLine(const TStatus& status) {
+    std::string line = std::string(StateName(status.State)) + " " + status.Port;
+    if (status.PulseRemainingS) line += ", pulse " + std::to_string(std::lround(std::ceil(*status.PulseRemainingS))) + " s left";
+    if (!status.Available) line += " (port not available)";
+    return line + "\n";
+}
+
+std::string IsoTime(std::int64_t unixMs) {
+    const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(unixMs % 1000));
+    return text;
+}

@@ -1,0 +1,74 @@
+#pragma once
+// What the command line and the daemon say to each other, and the exit
+// codes scripts see. One request per connection: a JSON object on one line
+// ({"verb":"pulse","seconds":"5"}), answered by one JSON object on one line.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/service/elements.h"
+
+// Exit codes (sysexits where one fits).
+enum : int {
+    exitOk = 0,
+    exitIsOff = 3,        // is-on: off
+    exitIsUnknown = 4,    // is-on: unknown, or no daemon
+    exitUsage = 64,
+    exitUnavailable = 69,  // no daemon, or the port does not exist
+    exitIoError = 74,      // not written, or the modem answered ERROR
+    exitBusy = 75,         // the port is held elsewhere; pulse while on
+    exitDenied = 77,       // no permission for the port
+    exitConfig = 78,       // a bad setting in a file
+};
+
+enum class TVerb { On, Off, Toggle, Pulse, Status };
+
+struct TRequest {
+    TVerb Verb = TVerb::Status;
+    std::string Seconds;  // Pulse: a valid pulse text
+};
+
+struct TStatus {
+    TSwitchState State = TSwitchState::Unknown;
+    std::string Port;
+    bool Available = false;
+    std::string Since;                          // ISO 8601, UTC
+    std::optional<double> PulseRemainingS;
+    bool Confirmed = false;
+    std::optional<std::string> LastError;       // UTF-8
+};
+
+struct TReply {
+    int Code = exitOk;
+    std::string Error;  // UTF-8; empty on success
+    TStatus Status;
+};
+
+// A pulse length as typed into the pulse field: decimal digits with an
+// optional fraction ("5", "2.5"), 0 or more, at most 2147483647. Gives the
+// text the scheme gets: "0" for any zero (the scheme tests the text for
+// "0"), leading zeros dropped. False for anything else.
+bool NormalizePulse(std::string_view text, std::string& normalized);
+
+std::string_view VerbName(TVerb verb);
+std::optional<TVerb> VerbFromName(std::string_view name);
+std::string_view StateName(TSwitchState state);
+
+std::string RequestLine(const TRequest& request);
+// False for anything that is not one well-formed request.
+bool ParseRequestLine(std::string_view line, TRequest& request);
+std::string ReplyLine(const TReply& reply);
+bool ParseReplyLine(std::string_view line, TReply& reply);
+
+// `status --json` and the verbs' --json: the status fields, and for a verb
+// also "code" and "error".
+std::string StatusJson(const TStatus& status);
+std::string ReplyJson(const TReply& reply);
+// `status`: "on /dev/ttyUSB0", "on /dev/ttyUSB0, pulse 4 s left",
+// "unknown /dev/ttyUSB0 (port not available)".
+std::string StatusLine(const TStatus& status);
+
+// Milliseconds since the epoch as "2026-12-08T05:30:00.123Z".
+std::string IsoTime(std::int64_t unixMs);

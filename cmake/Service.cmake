@@ -1,0 +1,19 @@
+# Installing the service, and its Debian package made by CPack.
+include(GNUInstallDirs)
+install(TARGETS modemswitch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES packaging/modemswitch.service packaging/modemswitch@.service
+    DESTINATION lib/systemd/system)
+install(FILES packaging/60-modemswitch.rules DESTINATION lib/udev/rules.d)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME modemswitch)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "modemswitch developers <modemswitch@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "switch a device on and off through an analog modem")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A service that holds a modem's serial port and switches a device\n with ATH1 (on) and ATH (off), with a command line for scripts.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
