@@ -109,7 +109,7 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
     optind = 1;  // argv + 1 below: the verb is the program name of the options
     int option = 0;
     int index = 0;
-    while ((option = getopt_long(argc - 1, argv + 1, "+", options, &index)) != -1) {
+    while ((option = getopt_long(argc - 1, argv + 1, "", options, &index)) != -1) {
         if (option == '?') {
             error = "unknown option, or an option without its value, for \"" + verb + "\"";
             return false;

@@ -224,7 +224,9 @@ private:
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !(events & (EPOLLHUP | EPOLLERR))) return;
+            // A raw terminal with no bytes waiting reads 0 (VMIN 0), not end of file.
+            const bool drained = n == 0 || errno == EAGAIN || errno == EWOULDBLOCK;
+            if (drained && !(events & (EPOLLHUP | EPOLLERR))) return;
             break;
         }
         watch_->Disable();

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     TCommandLine line;
     std::string error;
     if (!ParseCommandLine(argc, argv, line, error)) {
-        std::fprintf(stderr, "modemswitch: %s\n%s", error.c_str(), UsageText().c_str());
+        std::fprintf(stderr, "modemswitch: %s\nTry 'modemswitch --help'.\n", error.c_str());
         return exitUsage;
     }
     switch (line.Mode) {
