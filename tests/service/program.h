@@ -1,0 +1,79 @@
+#pragma once
+// The real modemswitch program as a script drives it: a daemon process on a
+// pseudo-terminal whose far end is a modem stand-in, and client commands
+// run to their exit code.
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+std::int64_t SteadyMs();
+
+// The far end of the cable: echoes every command line and answers "OK"
+// (or "ERROR", or nothing); each line is kept with the time it came.
+class TModemStandIn {
+public:
+    enum TMode { Ok, Error, Silent };
+    // The port appears as the link `link` to the terminal.
+    explicit TModemStandIn(std::string link);
+    ~TModemStandIn();
+
+    std::atomic<TMode> Mode{Ok};
+    struct TLine {
+        std::int64_t AtMs;
+        std::string Text;  // without the "\r"
+    };
+    std::vector<TLine> Lines() const;
+    std::string Commands() const;  // "ATH ATH1 ATH"
+    // Waits up to `ms` for `count` lines in all.
+    bool WaitForLines(std::size_t count, int ms) const;
+    // Unplugged: the terminal goes and the link with it. Plugged: both back
+    // (a new terminal, as a USB adapter gets).
+    void Unplug();
+    void Plug();
+    std::string TerminalPath() const { return slaveName_; }
+    const std::string Link;
+
+private:
+    void Run();
+    int master_ = -1;
+    std::string slaveName_;
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::vector<TLine> lines_;
+};
+
+struct TRun {
+    int Code = -1;
+    std::string Out, Err;
+};
+
+// Runs the program with `args` to its end.
+TRun RunProgram(const std::vector<std::string>& args);
+
+class TDaemon {
+public:
+    // Starts `modemswitch daemon ARGS --socket SOCKET`; `asUser` (a uid)
+    // drops root first. Waits until the socket answers, or the daemon ends.
+    TDaemon(std::vector<std::string> args, std::string socket, uid_t asUser = 0);
+    ~TDaemon();
+    bool Running();
+    // The exit code once it ended within `ms` (after `signal` when given), -1 if it did not.
+    int Stop(int signal, int ms = 2000);
+    int WaitExit(int ms);
+    std::string Log() const;  // its stderr
+    const std::string Socket;
+    pid_t Pid = -1;
+
+private:
+    std::string logPath_;
+    int code_ = -1;
+};

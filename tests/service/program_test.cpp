@@ -1,0 +1,357 @@
+// The modemswitch program as scripts meet it: exit codes, what it prints,
+// and the bytes at the far end of a pseudo-terminal, with their times.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/service/program.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("modemswitch-program-" + std::to_string(getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        socket = (dir / "sock").string();
+        port = (dir / "modem").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    TRun Client(Args args) {
+        args.push_back("--socket");
+        args.push_back(socket);
+        return RunProgram(args);
+    }
+    Args DaemonArgs(Args more = {}) {
+        Args args{"--port", port, "--dir", dir.string()};
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+    nlohmann::json Status() { return nlohmann::json::parse(Client({"status", "--json"}).Out); }
+    void WriteFile(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+    }
+    std::string ReadFile(const std::string& name) {
+        std::ifstream in(dir / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    fs::path dir;
+    std::string socket, port;
+};
+
+TEST_F(ProgramTest, UsageErrorsAndNoDaemonHaveTheirCodes) {
+    const struct {
+        Args Line;
+        int Code;
+    } cases[] = {
+        {{"--version"}, 0},
+        {{"--help"}, 0},
+        {{}, 64},
+        {{"frobnicate"}, 64},
+        {{"on", "--bogus"}, 64},
+        {{"on", "--port", "x"}, 64},
+        {{"on", "extra"}, 64},
+        {{"pulse"}, 64},
+        {{"pulse", "0"}, 64},
+        {{"pulse", "-1"}, 64},
+        {{"pulse", "1e3"}, 64},
+        {{"pulse", "5", "6"}, 64},
+        {{"is-on", "--json"}, 64},
+        {{"daemon"}, 64},
+        {{"daemon", "--port", "1", "--pulse", "-2"}, 64},
+        {{"daemon", "--port", "1", "--pulse"}, 64},
+        {{"daemon", "--port", "1", "--on-start", "maybe"}, 64},
+        {{"daemon", "--port", "1", "--on-stop", "maybe"}, 64},
+        {{"daemon", "--port", "1", "--json"}, 64},
+        {{"status", "--socket", "/nonexistent/sock"}, 69},
+        {{"on", "--socket", "/nonexistent/sock"}, 69},
+        {{"pulse", "3", "--socket", "/nonexistent/sock"}, 69},
+        {{"is-on", "--socket", "/nonexistent/sock"}, 4},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const std::string& a : c.Line) line += a + " ";
+        const TRun run = RunProgram(c.Line);
+        EXPECT_EQ(run.Code, c.Code) << line << "\n" << run.Err;
+        if (c.Code == 64) {
+            EXPECT_NE(run.Err.find("modemswitch: "), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(RunProgram({"--version"}).Out, "modemswitch 1.0.0\n");
+    const std::string help = RunProgram({"--help"}).Out;
+    for (const char* code : {" 0 ", " 3 ", " 4 ", "64 ", "69 ", "74 ", "75 ", "77 ", "78 "})
+        EXPECT_NE(help.find(code), std::string::npos) << "--help documents exit code" << code;
+}
+
+TEST_F(ProgramTest, EveryVerbSwitchesAsTheButtonDoes) {
+    TModemStandIn modem(port);
+    TDaemon daemon(DaemonArgs(), socket);
+    ASSERT_TRUE(daemon.Running()) << daemon.Log();
+    ASSERT_TRUE(modem.WaitForLines(1, 1000));
+    EXPECT_EQ(modem.Commands(), "ATH") << "the start makes the state known";
+    EXPECT_EQ(Client({"status"}).Out, "off " + port + "\n");
+    EXPECT_EQ(Client({"is-on"}).Code, 3);
+
+    const struct {
+        Args Line;
+        int Code;
+        const char* State;
+        const char* Commands;  // everything at the modem so far
+    } steps[] = {
+        {{"on"}, 0, "on", "ATH ATH1"},
+        {{"on"}, 0, "on", "ATH ATH1"},
+        {{"pulse", "3"}, 75, "on", "ATH ATH1"},
+        {{"off"}, 0, "off", "ATH ATH1 ATH"},
+        {{"off"}, 0, "off", "ATH ATH1 ATH"},
+        {{"toggle"}, 0, "on", "ATH ATH1 ATH ATH1"},
+        {{"toggle", "--json"}, 0, "off", "ATH ATH1 ATH ATH1 ATH"},
+    };
+    for (const auto& s : steps) {
+        std::string line;
+        for (const std::string& a : s.Line) line += a + " ";
+        const std::int64_t asked = SteadyMs();
+        const std::size_t before = modem.Lines().size();
+        const TRun run = Client(s.Line);
+        EXPECT_EQ(run.Code, s.Code) << line << run.Err;
+        EXPECT_EQ(modem.Commands(), s.Commands) << line;
+        EXPECT_EQ(Client({"is-on"}).Code, std::string(s.State) == "on" ? 0 : 3) << line;
+        if (s.Line.back() == "--json") {
+            const auto reply = nlohmann::json::parse(run.Out);
+            EXPECT_EQ(reply["state"], s.State);
+            EXPECT_EQ(reply["code"], s.Code);
+        } else if (s.Code == 0) {
+            EXPECT_EQ(run.Out, std::string(s.State) + " " + port + "\n") << line;
+        }
+        // The steps of the switching: the command 200 ms after the toggle
+        // at the earliest (a later switch-on 400 ms), the reply after it.
+        const auto lines = modem.Lines();
+        if (lines.size() > before) {
+            EXPECT_GE(lines.back().AtMs - asked, 150) << line;
+            EXPECT_LT(lines.back().AtMs - asked, 1500) << line;
+        }
+    }
+}
+
+TEST_F(ProgramTest, APulseSwitchesOffByItselfAndStatusCountsDown) {
+    TModemStandIn modem(port);
+    TDaemon daemon(DaemonArgs(), socket);
+    ASSERT_TRUE(modem.WaitForLines(1, 1000));
+    ASSERT_EQ(Client({"pulse", "3"}).Code, 0);
+    const auto status = Status();
+    EXPECT_EQ(status["state"], "on");
+    ASSERT_TRUE(status["pulse_remaining_s"].is_number());
+    EXPECT_GT(status["pulse_remaining_s"].get<double>(), 2.0);
+    EXPECT_LE(status["pulse_remaining_s"].get<double>(), 2.5);
+    EXPECT_NE(Client({"status"}).Out.find(", pulse 3 s left"), std::string::npos);
+    ASSERT_TRUE(modem.WaitForLines(3, 4000));
+    const auto lines = modem.Lines();
+    EXPECT_EQ(modem.Commands(), "ATH ATH1 ATH");
+    // On for N - 0.5 s, as the pulse field gives it.
+    EXPECT_NEAR(static_cast<double>(lines[2].AtMs - lines[1].AtMs), 2500, 150);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Status()["state"], "off");
+    EXPECT_TRUE(Status()["pulse_remaining_s"].is_null());
+}
+
+TEST_F(ProgramTest, StatusJsonHasEveryField) {
+    TModemStandIn modem(port);
+    TDaemon daemon(DaemonArgs({"--on-start", "none"}), socket);
+    auto s = Status();
+    EXPECT_EQ(s["state"], "unknown");
+    EXPECT_EQ(s["port"], port);
+    EXPECT_EQ(s["available"], true);
+    EXPECT_TRUE(s["since"].get<std::string>().ends_with("Z"));
+    EXPECT_TRUE(s["pulse_remaining_s"].is_null());
+    EXPECT_EQ(s["confirmed"], false);
+    EXPECT_TRUE(s["last_error"].is_null());
+    EXPECT_EQ(modem.Commands(), "") << "--on-start none writes nothing";
+    EXPECT_EQ(Client({"is-on"}).Code, 4);
+    ASSERT_EQ(Client({"on"}).Code, 0);
+    s = Status();
+    EXPECT_EQ(s["state"], "on");
+    EXPECT_EQ(s["confirmed"], true);
+}
+
+TEST_F(ProgramTest, TheModemsAnswerCounts) {
+    TModemStandIn modem(port);
+    TDaemon daemon(DaemonArgs(), socket);
+    ASSERT_TRUE(modem.WaitForLines(1, 1000));
+    modem.Mode = TModemStandIn::Error;
+    TRun run = Client({"on"});
+    EXPECT_EQ(run.Code, 74);
+    EXPECT_NE(run.Err.find("ERROR"), std::string::npos) << run.Err;
+    EXPECT_EQ(Status()["state"], "unknown");
+    EXPECT_EQ(Client({"is-on"}).Code, 4);
+
+    modem.Mode = TModemStandIn::Silent;
+    const std::int64_t asked = SteadyMs();
+    run = Client({"on"});
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_GE(SteadyMs() - asked, 1000) << "a second for the answer";
+    EXPECT_EQ(Status()["confirmed"], false);
+    EXPECT_EQ(Status()["state"], "on");
+
+    modem.Mode = TModemStandIn::Ok;
+    EXPECT_EQ(Client({"off"}).Code, 0);
+    EXPECT_EQ(Status()["confirmed"], true);
+}
+
+TEST_F(ProgramTest, RequestsInVrIniToggleAndAreDeleted) {
+    TModemStandIn modem(port);
+    TDaemon daemon(DaemonArgs(), socket);
+    ASSERT_TRUE(modem.WaitForLines(1, 1000));
+    WriteFile("vr.ini", "[znah]\r\np1=1\r\n");
+    ASSERT_TRUE(modem.WaitForLines(2, 2500));
+    EXPECT_EQ(modem.Commands(), "ATH ATH1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(ReadFile("vr.ini").find("p1"), std::string::npos) << ReadFile("vr.ini");
+    EXPECT_EQ(Client({"is-on"}).Code, 0);
+}
+
+TEST_F(ProgramTest, TheDefaultPulseComesFromTheProgramsSettings) {
+    TModemStandIn modem(port);
+    // "ыж" in Windows-1251: typed into the pulse field, not a number.
+    WriteFile("com i dlit.ini", "[params]\r\np1=6\r\np2=\xFB\xE6\r\n");
+    {
+        TDaemon daemon(DaemonArgs(), socket);
+        EXPECT_EQ(daemon.WaitExit(3000), 78);
+        EXPECT_NE(daemon.Log().find("\"ыж\""), std::string::npos) << daemon.Log();
+    }
+    WriteFile("com i dlit.ini", "[params]\r\np1=6\r\np2=2\r\n");
+    TDaemon daemon(DaemonArgs(), socket);
+    ASSERT_TRUE(modem.WaitForLines(1, 1000));
+    ASSERT_EQ(Client({"on"}).Code, 0);
+    EXPECT_TRUE(modem.WaitForLines(3, 3000)) << "a pulse of 2 s ends by itself";
+}
+
+TEST_F(ProgramTest, APortMissingOrVanishedComesBackWithoutARestart) {
+    TDaemon daemon(DaemonArgs(), socket);
+    ASSERT_TRUE(daemon.Running()) << daemon.Log();
+    EXPECT_EQ(Status()["available"], false);
+    TRun run = Client({"on"});
+    EXPECT_EQ(run.Code, 69);
+    EXPECT_NE(run.Err.find("COM-порт указан неверно. Нажмите \"Сброс\" и введите другой порт."), std::string::npos)
+        << run.Err;
+
+    TModemStandIn modem(port);
+    EXPECT_EQ(Status()["available"], true);
+    ASSERT_EQ(Client({"on"}).Code, 0);
+    EXPECT_EQ(modem.Commands(), "ATH1");
+
+    modem.Unplug();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto s = Status();
+    EXPECT_EQ(s["state"], "unknown");
+    EXPECT_EQ(s["available"], false);
+    EXPECT_TRUE(s["last_error"].is_string());
+    EXPECT_EQ(Client({"off"}).Code, 69);
+
+    modem.Plug();
+    EXPECT_EQ(Client({"off"}).Code, 0);
+    EXPECT_EQ(Client({"on"}).Code, 0);
+    EXPECT_EQ(modem.Commands(), "ATH1 ATH ATH1");
+    EXPECT_TRUE(daemon.Running());
+}
+
+TEST_F(ProgramTest, ASecondDaemonOnTheSamePortGetsBusy) {
+    TModemStandIn modem(port);
+    TDaemon first(DaemonArgs(), socket);
+    ASSERT_TRUE(modem.WaitForLines(1, 1000));
+    ASSERT_EQ(Client({"on"}).Code, 0);
+
+    const std::string otherSocket = (dir / "other").string();
+    TDaemon second(DaemonArgs(), otherSocket);
+    ASSERT_TRUE(second.Running()) << second.Log();
+    const TRun run = RunProgram({"off", "--socket", otherSocket});
+    EXPECT_EQ(run.Code, 75) << run.Err;
+    EXPECT_NE(run.Err.find("held by another process"), std::string::npos) << run.Err;
+    EXPECT_EQ(modem.Commands(), "ATH ATH1") << "the holder's lock is never broken";
+    EXPECT_EQ(Client({"off"}).Code, 0);
+
+    // And a second daemon on the same socket does not start.
+    TDaemon third(DaemonArgs(), socket);
+    EXPECT_EQ(third.WaitExit(2000), 75);
+}
+
+TEST_F(ProgramTest, SignalsEndItAsAsked) {
+    const struct {
+        Args More;
+        int Signal;
+        const char* Commands;  // at the modem after on and the signal
+    } cases[] = {
+        {{}, SIGTERM, "ATH ATH1"},
+        {{"--on-stop", "keep"}, SIGINT, "ATH ATH1"},
+        {{"--on-stop", "off"}, SIGTERM, "ATH ATH1 ATH"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Commands);
+        TModemStandIn modem(port);
+        TDaemon daemon(DaemonArgs(c.More), socket);
+        ASSERT_TRUE(modem.WaitForLines(1, 1000));
+        ASSERT_EQ(Client({"on"}).Code, 0);
+        kill(daemon.Pid, SIGHUP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(daemon.Running()) << "SIGHUP does not end it";
+        const std::int64_t sent = SteadyMs();
+        EXPECT_EQ(daemon.Stop(c.Signal, 1000), 0);
+        EXPECT_LT(SteadyMs() - sent, 1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(modem.Commands(), c.Commands);
+        EXPECT_FALSE(fs::exists(socket)) << "the socket goes with the daemon";
+    }
+}
+
+TEST_F(ProgramTest, PermissionDeniedNamesTheGroup) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+    TModemStandIn modem(port);
+    chmod(modem.TerminalPath().c_str(), 0600);
+    fs::permissions(dir, fs::perms::all);
+    TDaemon daemon(DaemonArgs(), socket, 65534);  // nobody
+    ASSERT_TRUE(daemon.Running()) << daemon.Log();
+    const TRun run = Client({"on"});
+    EXPECT_EQ(run.Code, 77) << run.Err;
+    EXPECT_NE(run.Err.find("join the group"), std::string::npos) << run.Err;
+    EXPECT_EQ(modem.Commands(), "");
+}
+
+TEST_F(ProgramTest, AMalformedMessageGetsAnErrorAndTheDaemonGoesOn) {
+    TModemStandIn modem(port);
+    TDaemon daemon(DaemonArgs(), socket);
+    for (const std::string& message : std::vector<std::string>{"hello\n", "{\"verb\":\"explode\"}\n", "{\"verb\":\"pulse\",\"seconds\":\"-1\"}\n",
+                                      "[1,2]\n", std::string(5000, 'x')}) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, socket.c_str());
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(write(fd, message.data(), message.size()), static_cast<ssize_t>(message.size()));
+        char reply[4096] = {};
+        const ssize_t n = read(fd, reply, sizeof reply - 1);
+        close(fd);
+        ASSERT_GT(n, 0) << message.substr(0, 40);
+        EXPECT_EQ(nlohmann::json::parse(reply)["code"], 64) << message.substr(0, 40);
+    }
+    EXPECT_EQ(Client({"status"}).Code, 0);
+    EXPECT_TRUE(daemon.Running());
+}
+
+}  // namespace
