@@ -1,0 +1,162 @@
+// The service's figures beside the floor, in one run:
+//   - a client command to "ATH1\r" at the modem, against a plain write()
+//     of the same bytes to the same pseudo-terminal;
+//   - the daemon's idle CPU over a minute and its memory;
+//   - 1,000 requests in a row and 100 real switch cycles through the
+//     daemon, and 10,000 switch cycles of the same scheme on the virtual
+//     clock, with memory and descriptors before and after.
+//
+//   measure_service [--idle SECONDS]
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/service/program.h"
+#include "tests/service/service_host.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+std::string ProcField(pid_t pid, const char* name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(name)) return line.substr(line.find_first_not_of(" \t", std::strlen(name)));
+    return "?";
+}
+
+long Descriptors(pid_t pid) {
+    long n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) ++n;
+    return n;
+}
+
+double CpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string f;
+    long utime = 0, stime = 0;
+    for (int i = 3; fields >> f; ++i) {
+        if (i == 14) utime = std::stol(f);
+        if (i == 15) {
+            stime = std::stol(f);
+            break;
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Waits for the modem's line count to reach n; the time it came, or -1.
+std::int64_t LineAt(const TModemStandIn& modem, std::size_t n) {
+    if (!modem.WaitForLines(n, 3000)) return -1;
+    return modem.Lines()[n - 1].AtMs;
+}
+
+void Usage(const char* what, pid_t pid) {
+    std::printf("  %-34s VmRSS %s, descriptors %ld\n", what, ProcField(pid, "VmRSS:").c_str(), Descriptors(pid));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int idleSeconds = 60;
+    if (argc == 3 && std::string(argv[1]) == "--idle") idleSeconds = std::atoi(argv[2]);
+    const fs::path dir = fs::temp_directory_path() / ("modemswitch-measure-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string port = (dir / "modem").string(), socket = (dir / "sock").string();
+    TModemStandIn modem(port);
+
+    // The floor: the same bytes written straight to the terminal.
+    std::vector<double> floor;
+    for (int i = 0; i < 20; ++i) {
+        const int fd = open(port.c_str(), O_WRONLY | O_NOCTTY);
+        const std::size_t before = modem.Lines().size();
+        const std::int64_t t0 = SteadyMs();
+        [[maybe_unused]] const ssize_t n = write(fd, "ATH1\r", 5);
+        const std::int64_t at = LineAt(modem, before + 1);
+        close(fd);
+        floor.push_back(static_cast<double>(at - t0));
+    }
+
+    TDaemon daemon({"--port", port, "--dir", dir.string()}, socket);
+    if (!daemon.Running()) {
+        std::fprintf(stderr, "measure_service: the daemon did not start:\n%s", daemon.Log().c_str());
+        return 1;
+    }
+    modem.WaitForLines(modem.Lines().size() + 1, 1000);  // the start's "ATH\r"
+    std::vector<double> first, later;
+    for (int i = 0; i < 20; ++i) {
+        const std::size_t before = modem.Lines().size();
+        const std::int64_t t0 = SteadyMs();
+        RunProgram({"on", "--socket", socket});
+        (i == 0 ? first : later).push_back(static_cast<double>(LineAt(modem, before + 1) - t0));
+        RunProgram({"off", "--socket", socket});
+    }
+    std::printf("client command to \"ATH1\\r\" at the modem (median of 20):\n");
+    std::printf("  plain write() to the pty           %.1f ms\n", Median(floor));
+    std::printf("  modemswitch on, first switch-on    %.1f ms (design: 200 ms from the toggle)\n", Median(first));
+    std::printf("  modemswitch on, later switch-ons   %.1f ms (design: 400 ms, the counter passes 10 and 0)\n",
+                Median(later));
+
+    std::printf("daemon at rest:\n");
+    Usage("after start and 20 cycles", daemon.Pid);
+    const double cpu0 = CpuSeconds(daemon.Pid);
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    const double cpu = (CpuSeconds(daemon.Pid) - cpu0) / idleSeconds * 100;
+    std::printf("  idle CPU over %d s                  %.3f %% (target <= 0.05 %%)\n", idleSeconds, cpu);
+    Usage("after the idle time", daemon.Pid);
+
+    std::printf("in a row:\n");
+    const std::int64_t t1 = SteadyMs();
+    for (int i = 0; i < 1000; ++i) RunProgram({i % 2 ? "status" : "off", "--socket", socket});
+    std::printf("  1,000 requests                     %.1f s\n", static_cast<double>(SteadyMs() - t1) / 1000);
+    Usage("after 1,000 requests", daemon.Pid);
+    const std::int64_t t2 = SteadyMs();
+    for (int i = 0; i < 100; ++i) {
+        RunProgram({"on", "--socket", socket});
+        RunProgram({"off", "--socket", socket});
+    }
+    std::printf("  100 real switch cycles             %.1f s\n", static_cast<double>(SteadyMs() - t2) / 1000);
+    Usage("after 100 cycles", daemon.Pid);
+    daemon.Stop(SIGTERM);
+
+    // The same scheme and service, in this process on the virtual clock.
+    {
+        TServiceHost host;
+        auto heap = [] { return static_cast<long>(mallinfo2().uordblks); };
+        long heap0 = 0, fds0 = 0;
+        for (int i = 0; i < 10000; ++i) {
+            host.Submit(TVerb::On);
+            host.Until(host.Clock.Now() + 1000);
+            host.Submit(TVerb::Off);
+            host.Until(host.Clock.Now() + 1000);
+            host.Serial.Clear();
+            host.Replies.clear();
+            if (i == 99) heap0 = heap(), fds0 = Descriptors(getpid());
+        }
+        std::printf("10,000 switch cycles on the virtual clock:\n");
+        std::printf("  heap after 100 cycles %ld B, after 10,000 %ld B; descriptors %ld and %ld\n", heap0, heap(), fds0,
+                    Descriptors(getpid()));
+    }
+    fs::remove_all(dir);
+    return 0;
+}
