@@ -40,24 +40,20 @@ void Log(const std::string& line) {
 }
 
 // The default pulse: --pulse, else "p2" of "com i dlit.ini" in the
-// directory, as the Windows program keeps it; else "0".
-bool DefaultPulse(const TCommandLine& line, std::string& pulse) {
-    if (!line.Pulse.empty()) {
-        pulse = line.Pulse;
-        return true;
-    }
+// directory, as the Windows program keeps it; else "0". Nothing when the
+// file holds something else.
+std::optional<std::string> DefaultPulse(const TCommandLine& line) {
+    if (!line.Pulse.empty()) return line.Pulse;
     const std::string file = ResolveFileName("com i dlit.ini");
     TObjPtr<TIniFile> ini = NewObj<TIniFile>(file);
     ini->Section = "params";
-    const std::string missing = "\x01";
+    const std::string missing(1, '\x01');
     const std::string value = ini->AccessString("p2", missing);
-    if (value == missing || value.empty()) {
-        pulse = "0";
-        return true;
-    }
-    if (NormalizePulse(value, pulse)) return true;
+    if (value == missing || value.empty()) return std::string(1, '0');
+    std::string pulse;
+    if (NormalizePulse(value, pulse)) return pulse;
     Log("\"p2\" of " + file + " is \"" + Utf8From1251(value) + "\": the pulse must be a number of 0 or more");
-    return false;
+    return std::nullopt;
 }
 
 class TServer {
@@ -251,8 +247,8 @@ int RunDaemon(const TCommandLine& line) {
     }
     // vr.ini and com i dlit.ini live where the program's files would.
     OverrideProgramDirectory(std::string(dir) + "/");
-    std::string pulse;
-    if (!DefaultPulse(line, pulse)) return exitConfig;
+    const std::optional<std::string> pulse = DefaultPulse(line);
+    if (!pulse) return exitConfig;
 
     TEventLoop loop;
     TModemLine modem(PlatformSerialDevice(), line.Device);
@@ -260,7 +256,7 @@ int RunDaemon(const TCommandLine& line) {
     StartFramework();
     int code = exitOk;
     {
-        TSwitchService service(modem, TServiceOptions{pulse, line.StartOff, nullptr, Log});
+        TSwitchService service(modem, TServiceOptions{*pulse, line.StartOff, nullptr, Log});
         TPortWatch watch(loop, modem, service);
         TServer server(loop, service);
         code = server.Listen(line.Socket);

@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
         RunProgram({"off", "--socket", socket});
     }
     std::printf("client command to \"ATH1\\r\" at the modem (median of 20):\n");
-    std::printf("  plain write() to the pty           %.1f ms\n", Median(floor));
+    std::printf("  plain write() to the pty           %.1f ms (the stand-in counts whole ms)\n", Median(floor));
     std::printf("  modemswitch on, first switch-on    %.1f ms (design: 200 ms from the toggle)\n", Median(first));
     std::printf("  modemswitch on, later switch-ons   %.1f ms (design: 400 ms, the counter passes 10 and 0)\n",
                 Median(later));
