@@ -13,7 +13,40 @@
 
 namespace {
 
-enum : int { optPort = 1000, optPulse, optDir, optSocket, optOnStart, optOnStop, optJson };
+enum : int {
+    optPort = 1000,
+    optPulse,
+    optDir,
+    optSocket,
+    optOnStart,
+    optOnStop,
+    optMqtt,
+    optMqttUser,
+    optMqttPasswordFile,
+    optMqttTlsCa,
+    optName,
+    optMqttPrefix,
+    optDiscoveryPrefix,
+    optForget,
+    optJson,
+};
+
+// What an option without a value on the command line takes from the
+// environment.
+const char* const EnvironmentNames[][2] = {
+    {"mqtt", "MODEMSWITCH_MQTT"},
+    {"mqtt-user", "MODEMSWITCH_MQTT_USER"},
+    {"mqtt-password-file", "MODEMSWITCH_MQTT_PASSWORD_FILE"},
+    {"mqtt-tls-ca", "MODEMSWITCH_MQTT_TLS_CA"},
+    {"name", "MODEMSWITCH_NAME"},
+    {"mqtt-prefix", "MODEMSWITCH_MQTT_PREFIX"},
+    {"discovery-prefix", "MODEMSWITCH_DISCOVERY_PREFIX"},
+};
+
+// A topic level: no separators, no wildcards, not empty.
+bool IsTopicLevel(const std::string& text) {
+    return !text.empty() && text.find_first_of("/+#") == std::string::npos && text.size() <= 64;
+}
 
 bool IsNumber(const std::string& text, long& value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -44,6 +77,9 @@ std::string UsageText() {
     return "usage:\n"
            "  modemswitch daemon --port DEVICE [--pulse SECONDS] [--dir DIR] [--socket PATH]\n"
            "                     [--on-start off|none] [--on-stop keep|off]\n"
+           "                     [--mqtt HOST[:PORT] [--mqtt-user U --mqtt-password-file F]\n"
+           "                      [--mqtt-tls-ca FILE] [--name ID] [--mqtt-prefix P]\n"
+           "                      [--discovery-prefix P] [--forget]]\n"
            "  modemswitch on | off | toggle   [--socket PATH] [--json]\n"
            "  modemswitch pulse SECONDS       [--socket PATH] [--json]\n"
            "  modemswitch status              [--socket PATH] [--json]\n"
@@ -53,6 +89,11 @@ std::string UsageText() {
            "The daemon holds the modem's port (DEVICE: a path, or N for COM N) and\n"
            "switches the device: \"ATH1\" on, \"ATH\" off. It polls DIR/vr.ini for\n"
            "requests and takes the default pulse from \"p2\" of DIR/com i dlit.ini.\n"
+           "With --mqtt it is also an MQTT switch (P/ID/set, P/ID/state; prefix P\n"
+           "\"modemswitch\", ID from the port's name) with Home Assistant discovery;\n"
+           "--forget removes its entries. MODEMSWITCH_MQTT, MODEMSWITCH_MQTT_USER,\n"
+           "MODEMSWITCH_MQTT_PASSWORD_FILE, MODEMSWITCH_MQTT_TLS_CA, MODEMSWITCH_NAME,\n"
+           "MODEMSWITCH_MQTT_PREFIX and MODEMSWITCH_DISCOVERY_PREFIX give the same.\n"
            "Default socket: " + DefaultSocketPath() + "\n"
            "\n"
            "Exit codes:\n"
@@ -101,8 +142,24 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
         {"port", required_argument, nullptr, optPort},       {"pulse", required_argument, nullptr, optPulse},
         {"dir", required_argument, nullptr, optDir},         {"socket", required_argument, nullptr, optSocket},
         {"on-start", required_argument, nullptr, optOnStart}, {"on-stop", required_argument, nullptr, optOnStop},
+        {"mqtt", required_argument, nullptr, optMqtt},
+        {"mqtt-user", required_argument, nullptr, optMqttUser},
+        {"mqtt-password-file", required_argument, nullptr, optMqttPasswordFile},
+        {"mqtt-tls-ca", required_argument, nullptr, optMqttTlsCa},
+        {"name", required_argument, nullptr, optName},
+        {"mqtt-prefix", required_argument, nullptr, optMqttPrefix},
+        {"discovery-prefix", required_argument, nullptr, optDiscoveryPrefix},
+        {"forget", no_argument, nullptr, optForget},
         {"json", no_argument, nullptr, optJson},             {nullptr, 0, nullptr, 0},
     };
+    std::string mqtt, name;
+    if (daemon) {
+        std::string* const targets[] = {&mqtt, &line.Mqtt.User, &line.Mqtt.PasswordFile, &line.Mqtt.TlsCa,
+                                        &name, &line.Mqtt.Prefix, &line.Mqtt.DiscoveryPrefix};
+        for (std::size_t i = 0; i < std::size(EnvironmentNames); ++i)
+            if (const char* value = std::getenv(EnvironmentNames[i][1]); value != nullptr && *value != '\0')
+                *targets[i] = value;
+    }
     const bool takesJson = line.Mode == TCommandLine::Client;
     std::string port;
     opterr = 0;
@@ -144,6 +201,14 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
                 }
                 line.StopOff = value == "off";
                 break;
+            case optMqtt: mqtt = value; break;
+            case optMqttUser: line.Mqtt.User = value; break;
+            case optMqttPasswordFile: line.Mqtt.PasswordFile = value; break;
+            case optMqttTlsCa: line.Mqtt.TlsCa = value; break;
+            case optName: name = value; break;
+            case optMqttPrefix: line.Mqtt.Prefix = value; break;
+            case optDiscoveryPrefix: line.Mqtt.DiscoveryPrefix = value; break;
+            case optForget: line.Forget = true; break;
             case optJson: line.Json = true; break;
             default: break;
         }
@@ -172,6 +237,23 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
         line.Device = DevicePathFor(port);
         if (line.Device.empty()) {
             error = "--port: no such port number \"" + port + "\"";
+            return false;
+        }
+        if (!mqtt.empty() && !ParseMqttAddress(mqtt, line.Mqtt.Host, line.Mqtt.Port)) {
+            error = "--mqtt is HOST or HOST:PORT, not \"" + mqtt + "\"";
+            return false;
+        }
+        line.Mqtt.Id = name.empty() ? MqttIdFromPort(line.Device) : name;
+        if (!IsTopicLevel(line.Mqtt.Id) || !IsTopicLevel(line.Mqtt.Prefix) || !IsTopicLevel(line.Mqtt.DiscoveryPrefix)) {
+            error = "--name, --mqtt-prefix and --discovery-prefix are single topic levels (no '/', '+' or '#')";
+            return false;
+        }
+        if (line.Mqtt.Host.empty() && line.Forget) {
+            error = "--forget needs --mqtt";
+            return false;
+        }
+        if (!line.Mqtt.PasswordFile.empty() && line.Mqtt.User.empty()) {
+            error = "--mqtt-password-file needs --mqtt-user";
             return false;
         }
     }

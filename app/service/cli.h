@@ -3,6 +3,11 @@
 //
 //   modemswitch daemon --port DEVICE [--pulse SECONDS] [--dir DIR] [--socket PATH]
 //                      [--on-start off|none] [--on-stop keep|off]
+//                      [--mqtt HOST[:PORT] [--mqtt-user U --mqtt-password-file F]
+//                       [--mqtt-tls-ca FILE] [--name ID] [--mqtt-prefix P]
+//                       [--discovery-prefix P] [--forget]]
+// The daemon's MQTT settings may also come from the environment
+// (MODEMSWITCH_MQTT, MODEMSWITCH_MQTT_USER, ...), for a unit's environment file.
 //   modemswitch on | off | toggle [--socket PATH] [--json]
 //   modemswitch pulse SECONDS [--socket PATH] [--json]
 //   modemswitch status [--socket PATH] [--json]
@@ -11,6 +16,7 @@
 
 #include <string>
 
+#include "app/service/mqtt.h"
 #include "app/service/protocol.h"
 
 struct TCommandLine {
@@ -27,6 +33,8 @@ struct TCommandLine {
     std::string Dir;           // empty: the current directory
     bool StartOff = true;
     bool StopOff = false;
+    TMqttOptions Mqtt;    // Host empty: no MQTT
+    bool Forget = false;  // remove what the daemon published on MQTT, then end
 };
 
 // False with a one-line reason for bad usage (exit 64).

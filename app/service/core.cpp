@@ -231,6 +231,7 @@ void TSwitchService::Complete(int code, const std::string& error) {
     line_.Consume();
     answerTimer_->SetEnabled(false);
     if (current_) Finish(code, error);
+    if (Changed) Changed();
 }
 
 void TSwitchService::Fail(int code, const std::string& error) {
@@ -277,6 +278,7 @@ void TSwitchService::LineLost(const std::string& why) {
     Note(why);
     needsReset_ = true;
     if (!current_ && !report_) ResetIfNeeded();
+    if (Changed) Changed();
 }
 
 TStatus TSwitchService::Status() const {

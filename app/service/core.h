@@ -42,6 +42,9 @@ public:
     void LineLost(const std::string& why);
 
     TClassService& Scheme() { return scheme_; }
+    // Called after every settled outcome and every change of the port:
+    // other doors (MQTT) show the state from here.
+    std::function<void()> Changed;
     std::size_t Waiting() const { return queue_.size() + (current_ ? 1 : 0); }
 
 private:

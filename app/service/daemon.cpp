@@ -22,10 +22,15 @@
 
 #include "app/service/core.h"
 #include "app/service/loop.h"
+#include "app/service/mqtt.h"
 #include "app/service/run.h"
 #include "framework/events.h"
 #include "winlib/codepage.h"
 #include "winlib/inifile.h"
+
+#ifndef MODEMSWITCH_VERSION
+#define MODEMSWITCH_VERSION "0"
+#endif
 
 namespace {
 
@@ -236,6 +241,15 @@ private:
     std::unique_ptr<TEventLoop::TWatch> watch_;
 };
 
+void Stop(const TCommandLine& line, TSwitchService& service, std::optional<TMqttBridge>& bridge, TEventLoop& loop) {
+    sd_notify(0, "STOPPING=1");
+    // The off command goes out at once; the device is left as it was
+    // otherwise.
+    if (line.StopOff) service.Scheme().Requests->SwitchOff();
+    if (bridge) bridge->Stop();
+    loop.Exit(exitOk);
+}
+
 }  // namespace
 
 int RunDaemon(const TCommandLine& line) {
@@ -251,6 +265,16 @@ int RunDaemon(const TCommandLine& line) {
     if (!pulse) return exitConfig;
 
     TEventLoop loop;
+    if (line.Forget) {
+        // Nothing of the port: only what the daemon left on the broker.
+        TModemLine idle(PlatformSerialDevice(), line.Device);
+        TSwitchService service(idle, TServiceOptions{*pulse, false, nullptr, nullptr});
+        TMqttBridge bridge(loop, service, line.Mqtt, MODEMSWITCH_VERSION, *pulse);
+        std::string error;
+        if (bridge.Forget(error)) return exitOk;
+        Log(error);
+        return exitUnavailable;
+    }
     TModemLine modem(PlatformSerialDevice(), line.Device);
     TScopedOverride<TSerialSeam, TSerialDevice> useModem(&modem);
     StartFramework();
@@ -259,18 +283,22 @@ int RunDaemon(const TCommandLine& line) {
         TSwitchService service(modem, TServiceOptions{*pulse, line.StartOff, nullptr, Log});
         TPortWatch watch(loop, modem, service);
         TServer server(loop, service);
+        std::optional<TMqttBridge> bridge;
+        // Before any thread starts: a thread made earlier would take the
+        // signals the loop waits for.
+        loop.OnSignal(SIGTERM, [&] { Stop(line, service, bridge, loop); });
+        loop.OnSignal(SIGINT, [&] { Stop(line, service, bridge, loop); });
+        loop.OnSignal(SIGHUP, [] { Log("SIGHUP: nothing to reload"); });
         code = server.Listen(line.Socket);
+        if (code == exitOk && !line.Mqtt.Host.empty()) {
+            bridge.emplace(loop, service, line.Mqtt, MODEMSWITCH_VERSION, *pulse);
+            std::string error;
+            if (!bridge->Start(error)) {
+                Log(error);
+                code = exitConfig;
+            }
+        }
         if (code == exitOk) {
-            const auto stop = [&] {
-                sd_notify(0, "STOPPING=1");
-                // The off command goes out at once; the device is left as
-                // it was otherwise.
-                if (line.StopOff) service.Scheme().Requests->SwitchOff();
-                loop.Exit(exitOk);
-            };
-            loop.OnSignal(SIGTERM, stop);
-            loop.OnSignal(SIGINT, stop);
-            loop.OnSignal(SIGHUP, [] { Log("SIGHUP: nothing to reload"); });
             service.Start();
             Log("serving " + line.Device + " on " + line.Socket);
             sd_notify(0, "READY=1");
