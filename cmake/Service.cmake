@@ -13,6 +13,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "switch a device on and off through an ana
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A service that holds a modem's serial port and switches a device\n with ATH1 (on) and ATH (off), with a command line for scripts.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded at run time for --mqtt, so dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libmosquitto1)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

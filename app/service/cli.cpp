@@ -252,6 +252,12 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             error = "--forget needs --mqtt";
             return false;
         }
+        // Under systemd the password may come as the unit's credential.
+        if (const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
+            credentials != nullptr && line.Mqtt.PasswordFile.empty() && !line.Mqtt.User.empty()) {
+            const std::string file = std::string(credentials) + "/mqtt-password";
+            if (access(file.c_str(), R_OK) == 0) line.Mqtt.PasswordFile = file;
+        }
         if (!line.Mqtt.PasswordFile.empty() && line.Mqtt.User.empty()) {
             error = "--mqtt-password-file needs --mqtt-user";
             return false;

@@ -1,6 +1,7 @@
 #include "app/service/mqtt.h"
 
-#include <mosquitto.h>
+#include "app/service/mosquitto_api.h"
+
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -100,24 +101,26 @@ TMqttBridge::TMqttBridge(TEventLoop& loop, TSwitchService& service, TMqttOptions
 TMqttBridge::~TMqttBridge() {
     service_.Changed = nullptr;
     if (client_ != nullptr) {
-        mosquitto_loop_stop(client_, true);
-        mosquitto_destroy(client_);
-        mosquitto_lib_cleanup();
+        api_->loop_stop(client_, true);
+        api_->destroy(client_);
+        api_->lib_cleanup();
     }
     wakeWatch_.reset();
     if (wake_ >= 0) close(wake_);
 }
 
 bool TMqttBridge::Connect(std::string& error) {
-    mosquitto_lib_init();
-    client_ = mosquitto_new(("modemswitch-" + options_.Id).c_str(), true, this);
+    api_ = MosquittoApi(error);
+    if (api_ == nullptr) return false;
+    api_->lib_init();
+    client_ = api_->create(("modemswitch-" + options_.Id).c_str(), true, this);
     if (client_ == nullptr) {
         error = "cannot make the MQTT client";
         return false;
     }
-    mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    api_->int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     const std::string availability = Topic("availability");
-    mosquitto_will_set(client_, availability.c_str(), 7, "offline", Qos, true);
+    api_->will_set(client_, availability.c_str(), 7, "offline", Qos, true);
     if (!options_.User.empty()) {
         std::string password;
         if (!options_.PasswordFile.empty()) {
@@ -128,35 +131,38 @@ bool TMqttBridge::Connect(std::string& error) {
             }
             if (!password.empty() && password.back() == '\r') password.pop_back();
         }
-        mosquitto_username_pw_set(client_, options_.User.c_str(),
+        api_->username_pw_set(client_, options_.User.c_str(),
                                   options_.PasswordFile.empty() ? nullptr : password.c_str());
     }
     if (!options_.TlsCa.empty()) {
-        const int rc = mosquitto_tls_set(client_, options_.TlsCa.c_str(), nullptr, nullptr, nullptr, nullptr);
+        const int rc = api_->tls_set(client_, options_.TlsCa.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            error = "MQTT TLS with " + options_.TlsCa + ": " + mosquitto_strerror(rc);
+            error = "MQTT TLS with " + options_.TlsCa + ": " + api_->strerror(rc);
             return false;
         }
     }
     // The network thread only hands things over; the loop does the rest.
-    mosquitto_connect_callback_set(client_, [](mosquitto*, void* self, int rc) {
-        if (rc == 0) static_cast<TMqttBridge*>(self)->Post({TEvent::Connected, {}, {}, false});
-        else Log(std::string("the MQTT broker refused the connection: ") + mosquitto_connack_string(rc));
+    api_->connect_callback_set(client_, [](mosquitto*, void* self, int rc) {
+        auto& bridge = *static_cast<TMqttBridge*>(self);
+        if (rc == 0)
+            bridge.Post({TEvent::Connected, {}, {}, false});
+        else
+            Log(std::string("the MQTT broker refused the connection: ") + bridge.api_->connack_string(rc));
     });
-    mosquitto_disconnect_callback_set(client_, [](mosquitto*, void* self, int) {
+    api_->disconnect_callback_set(client_, [](mosquitto*, void* self, int) {
         static_cast<TMqttBridge*>(self)->Post({TEvent::Disconnected, {}, {}, false});
     });
-    mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
+    api_->message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
         std::string payload(static_cast<const char*>(m->payload), static_cast<std::size_t>(std::max(0, m->payloadlen)));
         static_cast<TMqttBridge*>(self)->Post({TEvent::Message, m->topic, std::move(payload), m->retain});
     });
-    mosquitto_publish_callback_set(client_, [](mosquitto*, void* self, int) { ++static_cast<TMqttBridge*>(self)->acknowledged_; });
+    api_->publish_callback_set(client_, [](mosquitto*, void* self, int) { ++static_cast<TMqttBridge*>(self)->acknowledged_; });
     // A broker that goes away is tried again after 1, 2, 4 ... 30 s.
-    mosquitto_reconnect_delay_set(client_, 1, 30, true);
-    const int rc = mosquitto_connect_async(client_, options_.Host.c_str(), options_.Port, KeepAliveSeconds);
+    api_->reconnect_delay_set(client_, 1, 30, true);
+    const int rc = api_->connect_async(client_, options_.Host.c_str(), options_.Port, KeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS)
-        Log("MQTT broker " + options_.Host + ": " + mosquitto_strerror(rc) + "; trying again");
-    if (mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) {
+        Log("MQTT broker " + options_.Host + ": " + api_->strerror(rc) + "; trying again");
+    if (api_->loop_start(client_) != MOSQ_ERR_SUCCESS) {
         error = "cannot start the MQTT client";
         return false;
     }
@@ -196,7 +202,7 @@ void TMqttBridge::Handle(const TEvent& event) {
             Log("connected to the MQTT broker " + options_.Host + ":" + std::to_string(options_.Port));
             for (const std::string& topic :
                  {Topic("set"), Topic("pulse/set"), Topic("pulse_length/set"), options_.DiscoveryPrefix + "/status"})
-                mosquitto_subscribe(client_, nullptr, topic.c_str(), Qos);
+                api_->subscribe(client_, nullptr, topic.c_str(), Qos);
             PublishDiscovery();
             Publish(true);
             return;
@@ -251,7 +257,7 @@ void TMqttBridge::Command(const std::string& topic, const std::string& payload) 
 }
 
 void TMqttBridge::Send(const std::string& topic, const std::string& payload, bool retain) {
-    mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), Qos, retain);
+    api_->publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), Qos, retain);
 }
 
 void TMqttBridge::Publish(bool all) {
@@ -329,8 +335,8 @@ void TMqttBridge::Stop() {
         Send(Topic("availability"), "offline", true);
         AwaitAcknowledged(before + 1, 500);
     }
-    mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, false);
+    api_->disconnect(client_);
+    api_->loop_stop(client_, false);
     connected_ = false;
 }
 
@@ -365,7 +371,7 @@ bool TMqttBridge::Forget(std::string& error) {
                                      Topic("availability"), Topic("attributes"), Topic("pulse_length")})
         Send(topic, "", true);
     AwaitAcknowledged(before + 7, 5000);
-    mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, false);
+    api_->disconnect(client_);
+    api_->loop_stop(client_, false);
     return true;
 }

@@ -17,6 +17,7 @@
 #include "app/service/loop.h"
 
 struct mosquitto;
+struct TMosquittoApi;
 
 struct TMqttOptions {
     std::string Host;  // empty: no MQTT
@@ -78,6 +79,7 @@ private:
     TMqttOptions options_;
     std::string version_;
     std::string pulseLength_;
+    const TMosquittoApi* api_ = nullptr;
     mosquitto* client_ = nullptr;
     int wake_ = -1;  // eventfd: the network thread has something for the loop
     std::unique_ptr<TEventLoop::TWatch> wakeWatch_;

@@ -63,6 +63,8 @@ bool TBroker::Start() {
     if (pid_ == 0) {
         freopen("/dev/null", "w", stdout);
         freopen("/dev/null", "w", stderr);
+        // Debian puts the broker in /usr/sbin, which a normal user's PATH may lack.
+        execl("/usr/sbin/mosquitto", "mosquitto", "-c", config_.c_str(), nullptr);
         execlp("mosquitto", "mosquitto", "-c", config_.c_str(), nullptr);
         _exit(127);
     }

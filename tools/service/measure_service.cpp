@@ -4,7 +4,9 @@
 //   - the daemon's idle CPU over a minute and its memory;
 //   - 1,000 requests in a row and 100 real switch cycles through the
 //     daemon, and 10,000 switch cycles of the same scheme on the virtual
-//     clock, with memory and descriptors before and after.
+//     clock, with memory and descriptors before and after;
+//   - on MQTT (a broker on 127.0.0.1): "ON" published to "ATH1\r" at the
+//     modem, 1,000 commands in a row, idle CPU with the broker connected.
 //
 //   measure_service [--idle SECONDS]
 
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/service/broker.h"
 #include "tests/service/program.h"
 #include "tests/service/service_host.h"
 
@@ -138,6 +141,41 @@ int main(int argc, char** argv) {
     std::printf("  100 real switch cycles             %.1f s\n", static_cast<double>(SteadyMs() - t2) / 1000);
     Usage("after 100 cycles", daemon.Pid);
     daemon.Stop(SIGTERM);
+
+    {
+        TBroker broker;
+        TMqttPeer peer(broker.Port, "modemswitch/#");
+        TDaemon mqtt({"--port", port, "--dir", dir.string(), "--mqtt", "127.0.0.1:" + std::to_string(broker.Port)},
+                     socket);
+        const std::string topic = "modemswitch/modem/";
+        peer.WaitFor(topic + "state", "OFF");
+        std::vector<double> mqttFirst, mqttLater;
+        for (int i = 0; i < 20; ++i) {
+            const std::size_t before = modem.Lines().size();
+            const std::int64_t t0 = SteadyMs();
+            peer.Publish(topic + "set", "ON");
+            (i == 0 ? mqttFirst : mqttLater).push_back(static_cast<double>(LineAt(modem, before + 1) - t0));
+            peer.WaitFor(topic + "state", "ON");
+            peer.Publish(topic + "set", "OFF");
+            peer.WaitFor(topic + "state", "OFF");
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+        std::printf("on MQTT (a broker on 127.0.0.1):\n");
+        std::printf("  \"ON\" published to \"ATH1\\r\", first        %.1f ms (design: 200 ms)\n", Median(mqttFirst));
+        std::printf("  \"ON\" published to \"ATH1\\r\", later        %.1f ms (design: 400 ms)\n", Median(mqttLater));
+        Usage("after 20 cycles", mqtt.Pid);
+        const std::int64_t t3 = SteadyMs();
+        for (int i = 0; i < 1000; ++i) peer.Publish(topic + "set", "OFF");  // already off: each answered at once
+        std::printf("  1,000 commands in a row            %.1f s\n", static_cast<double>(SteadyMs() - t3) / 1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        Usage("after 1,000 commands", mqtt.Pid);
+        const double mqttCpu0 = CpuSeconds(mqtt.Pid);
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        std::printf("  idle CPU over %d s, broker connected %.3f %% (target <= 0.05 %%)\n", idleSeconds,
+                    (CpuSeconds(mqtt.Pid) - mqttCpu0) / idleSeconds * 100);
+        Usage("after the idle time", mqtt.Pid);
+        mqtt.Stop(SIGTERM);
+    }
 
     // The same scheme and service, in this process on the virtual clock.
     {
