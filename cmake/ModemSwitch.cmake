@@ -11,9 +11,10 @@ function(modemswitch_target target)
     if(WIN32)
         # std::min/std::max must not be clobbered by <windows.h> macros.
         target_compile_definitions(${target} PRIVATE NOMINMAX)
-        # Lets the program's link drop every function it does not call.
-        target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections)
     endif()
+    # Lets a program's link drop every function it does not call: the Windows
+    # program's file, the Linux daemon's resident pages.
+    target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections)
 endfunction()
 
 # Sources of a folder: DIR/*.cpp plus the platform subfolder, DIR/win32/*.cpp

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -45,6 +44,18 @@ std::string Shown(const std::string& payload) {
     std::string s;
     for (char c : payload.substr(0, 40)) s += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
     return '"' + s + (payload.size() > 40 ? "…\"" : "\"");
+}
+
+// The password: the file's first line. stdio, not iostreams: these would
+// bring the whole locale machinery into a small resident daemon.
+bool ReadFirstLine(const std::string& path, std::string& line) {
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) return false;
+    line.clear();
+    for (int c; (c = std::fgetc(file)) != EOF && c != '\n';) line += static_cast<char>(c);
+    std::fclose(file);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
 }
 
 bool ValidPort(const std::string& text, int& port) {
@@ -123,13 +134,9 @@ bool TMqttBridge::Connect(std::string& error) {
     api_->will_set(client_, availability.c_str(), 7, "offline", Qos, true);
     if (!options_.User.empty()) {
         std::string password;
-        if (!options_.PasswordFile.empty()) {
-            std::ifstream file(options_.PasswordFile);
-            if (!file || !std::getline(file, password)) {
-                error = "cannot read the MQTT password file " + options_.PasswordFile;
-                return false;
-            }
-            if (!password.empty() && password.back() == '\r') password.pop_back();
+        if (!options_.PasswordFile.empty() && !ReadFirstLine(options_.PasswordFile, password)) {
+            error = "cannot read the MQTT password file " + options_.PasswordFile;
+            return false;
         }
         api_->username_pw_set(client_, options_.User.c_str(),
                                   options_.PasswordFile.empty() ? nullptr : password.c_str());
