@@ -130,6 +130,8 @@ bool TMqttBridge::Connect(std::string& error) {
         return false;
     }
     api_->int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // A command's acknowledgement goes out at once, not after Nagle's wait.
+    api_->int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     const std::string availability = Topic("availability");
     api_->will_set(client_, availability.c_str(), 7, "offline", Qos, true);
     if (!options_.User.empty()) {

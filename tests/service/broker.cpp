@@ -1,5 +1,6 @@
 #include "tests/service/broker.h"
 
+#include <fcntl.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -61,8 +62,10 @@ bool TBroker::Start() {
     if (pid_ > 0) return true;
     pid_ = fork();
     if (pid_ == 0) {
-        freopen("/dev/null", "w", stdout);
-        freopen("/dev/null", "w", stderr);
+        // dup2, not freopen: freopen would flush the parent's buffered output twice.
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
         // Debian puts the broker in /usr/sbin, which a normal user's PATH may lack.
         execl("/usr/sbin/mosquitto", "mosquitto", "-c", config_.c_str(), nullptr);
         execlp("mosquitto", "mosquitto", "-c", config_.c_str(), nullptr);
