@@ -120,7 +120,8 @@ std::string TempName(const char* what) {
     return "/tmp/modemswitch-test-" + std::to_string(getpid()) + "-" + std::to_string(++n) + "." + what;
 }
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err, uid_t asUser) {
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err, uid_t asUser,
+            std::string program = MODEMSWITCH_PROGRAM) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
     const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -129,7 +130,6 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const 
     dup2(e, 2);
     if (asUser != 0 && (setgroups(0, nullptr) != 0 || setgid(asUser) != 0 || setuid(asUser) != 0)) _exit(126);
     std::vector<char*> argv;
-    std::string program = MODEMSWITCH_PROGRAM;
     argv.push_back(program.data());
     std::vector<std::string> copy = args;
     for (std::string& a : copy) argv.push_back(a.data());
@@ -163,12 +163,13 @@ TRun RunProgram(const std::vector<std::string>& args) {
     return run;
 }
 
-TDaemon::TDaemon(std::vector<std::string> args, std::string socket, uid_t asUser) : Socket(std::move(socket)) {
+TDaemon::TDaemon(std::vector<std::string> args, std::string socket, uid_t asUser, std::string program)
+    : Socket(std::move(socket)) {
     logPath_ = TempName("log");
     args.insert(args.begin(), "daemon");
     args.push_back("--socket");
     args.push_back(Socket);
-    Pid = Spawn(args, "/dev/null", logPath_, asUser);
+    Pid = Spawn(args, "/dev/null", logPath_, asUser, std::move(program));
     const std::int64_t end = SteadyMs() + 5000;
     while (SteadyMs() < end && Running()) {
         if (access(Socket.c_str(), F_OK) == 0 && RunProgram({"status", "--socket", Socket}).Code == 0) break;

@@ -62,8 +62,10 @@ TRun RunProgram(const std::vector<std::string>& args);
 class TDaemon {
 public:
     // Starts `modemswitch daemon ARGS --socket SOCKET`; `asUser` (a uid)
-    // drops root first. Waits until the socket answers, or the daemon ends.
-    TDaemon(std::vector<std::string> args, std::string socket, uid_t asUser = 0);
+    // drops root first, and `program` is then a copy that user may run.
+    // Waits until the socket answers, or the daemon ends.
+    TDaemon(std::vector<std::string> args, std::string socket, uid_t asUser = 0,
+            std::string program = MODEMSWITCH_PROGRAM);
     ~TDaemon();
     bool Running();
     // The exit code once it ended within `ms` (after `signal` when given), -1 if it did not.

@@ -325,7 +325,12 @@ TEST_F(ProgramTest, PermissionDeniedNamesTheGroup) {
     TModemStandIn modem(port);
     chmod(modem.TerminalPath().c_str(), 0600);
     fs::permissions(dir, fs::perms::all);
-    TDaemon daemon(DaemonArgs(), socket, 65534);  // nobody
+    // A copy the user can reach: the build tree may lie in a private folder.
+    const fs::path program = dir / "modemswitch";
+    fs::copy_file(MODEMSWITCH_PROGRAM, program);
+    fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+    TDaemon daemon(DaemonArgs(), socket, 65534, program.string());  // nobody
     ASSERT_TRUE(daemon.Running()) << daemon.Log();
     const TRun run = Client({"on"});
     EXPECT_EQ(run.Code, 77) << run.Err;
