@@ -21,6 +21,7 @@
 #include <string>
 
 #include "app/service/core.h"
+#include "app/service/log.h"
 #include "app/service/loop.h"
 #include "app/service/mqtt.h"
 #include "app/service/run.h"
@@ -37,12 +38,6 @@ namespace {
 // A request is one short line; anything longer is not one.
 constexpr std::size_t MaxRequest = 4096;
 constexpr std::size_t MaxClients = 64;
-
-void Log(const std::string& line) {
-    const std::string text = "modemswitch: " + line + "\n";
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
-}
 
 // The default pulse: --pulse, else "p2" of "com i dlit.ini" in the
 // directory, as the Windows program keeps it; else "0". Nothing when the

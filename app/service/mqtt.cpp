@@ -1,5 +1,6 @@
 #include "app/service/mqtt.h"
 
+#include "app/service/log.h"
 #include "app/service/mosquitto_api.h"
 
 #include <poll.h>
@@ -21,12 +22,6 @@ namespace {
 
 constexpr int KeepAliveSeconds = 30;
 constexpr int Qos = 1;
-
-void Log(const std::string& line) {
-    const std::string text = "modemswitch: " + line + "\n";
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
-}
 
 std::string Trimmed(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
@@ -97,13 +92,12 @@ std::string MqttIdFromPort(const std::string& devicePath) {
 
 TMqttBridge::TMqttBridge(TEventLoop& loop, TSwitchService& service, TMqttOptions options, std::string version,
                          std::string pulseLength)
-    : loop_(loop),
-      service_(service),
+    : service_(service),
       options_(std::move(options)),
       version_(std::move(version)),
       pulseLength_(std::move(pulseLength)) {
     wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    wakeWatch_ = loop_.Watch(wake_, EPOLLIN, [this](std::uint32_t) { Drain(); });
+    wakeWatch_ = loop.Watch(wake_, EPOLLIN, [this](std::uint32_t) { Drain(); });
     tick_ = NewObj<TTimer>(1000);
     tick_->SetTickHandler({[](void* self, TTimer*) { static_cast<TMqttBridge*>(self)->Publish(); }, this});
     service_.Changed = [this] { Publish(); };

@@ -74,7 +74,6 @@ private:
     void PublishDiscovery();
     std::string DiscoveryTopic(const char* component, const std::string& object) const;
 
-    TEventLoop& loop_;
     TSwitchService& service_;
     TMqttOptions options_;
     std::string version_;

@@ -15,14 +15,9 @@
 
 #include "tests/app/switching_host.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/usage.h"
 #include "winlib/inifile.h"
 #include "winlib/profile.h"
-
-#if defined(__GLIBC__)
-#include <malloc.h>
-
-#include <filesystem>
-#endif
 
 namespace {
 
@@ -41,21 +36,6 @@ public:
     }
     long Polls = 0;
 };
-
-struct TUsage {
-    long HeapBytes = -1;    // -1: not measurable here
-    long Descriptors = -1;
-};
-
-TUsage Usage() {
-    TUsage usage;
-#if defined(__GLIBC__)
-    usage.HeapBytes = static_cast<long>(mallinfo2().uordblks);
-    usage.Descriptors = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++usage.Descriptors;
-#endif
-    return usage;
-}
 
 // The device as the modem leaves it, and the state the scheme last
 // reported, both read off the timeline.

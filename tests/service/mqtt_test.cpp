@@ -23,30 +23,17 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using Args = std::vector<std::string>;
 
-class MqttTest : public ::testing::Test {
+class MqttTest : public TServiceDirTest {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("modemswitch-mqtt-" + std::to_string(getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        socket = (dir / "sock").string();
-        port = (dir / "modem").string();
+        TServiceDirTest::SetUp();
         ASSERT_TRUE(broker.Running());
     }
-    void TearDown() override { fs::remove_all(dir); }
-
     Args DaemonArgs(Args more = {}) {
-        Args args{"--port", port, "--dir", dir.string(), "--mqtt", "127.0.0.1:" + std::to_string(broker.Port)};
-        args.insert(args.end(), more.begin(), more.end());
-        return args;
+        more.insert(more.begin(), {"--mqtt", "127.0.0.1:" + std::to_string(broker.Port)});
+        return TServiceDirTest::DaemonArgs(more);
     }
     std::string T(const std::string& leaf) const { return "modemswitch/modem/" + leaf; }
-    TRun Client(Args args) {
-        args.push_back("--socket");
-        args.push_back(socket);
-        return RunProgram(args);
-    }
     // Waits until the modem has had `count` lines; gives all of them.
     std::string ModemAfter(const TModemStandIn& modem, std::size_t count) {
         modem.WaitForLines(count, 3000);
@@ -54,8 +41,6 @@ protected:
     }
 
     TBroker broker;
-    fs::path dir;
-    std::string socket, port;
 };
 
 TEST_F(MqttTest, CommandsSwitchAndBadOnesAreRefused) {

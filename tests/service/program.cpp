@@ -200,3 +200,25 @@ int TDaemon::WaitExit(int ms) {
 }
 
 std::string TDaemon::Log() const { return ReadFile(logPath_); }
+
+void TServiceDirTest::SetUp() {
+    dir = std::filesystem::temp_directory_path() /
+          ("modemswitch-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    socket = (dir / "sock").string();
+    port = (dir / "modem").string();
+}
+
+TRun TServiceDirTest::Client(Args args) {
+    args.push_back("--socket");
+    args.push_back(socket);
+    return RunProgram(args);
+}
+
+TServiceDirTest::Args TServiceDirTest::DaemonArgs(Args more) {
+    Args args{"--port", port, "--dir", dir.string()};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}

@@ -3,11 +3,13 @@
 // pseudo-terminal whose far end is a modem stand-in, and client commands
 // run to their exit code.
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -78,4 +80,20 @@ public:
 private:
     std::string logPath_;
     int code_ = -1;
+};
+
+// A test with a folder of its own: the port's link, the socket and the
+// daemon's --dir all live there.
+class TServiceDirTest : public ::testing::Test {
+protected:
+    using Args = std::vector<std::string>;
+    void SetUp() override;
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    // The verb's run against this test's socket.
+    TRun Client(Args args);
+    // --port and --dir of this test, then `more`.
+    Args DaemonArgs(Args more = {});
+
+    std::filesystem::path dir;
+    std::string socket, port;
 };

@@ -23,28 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public TServiceDirTest {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("modemswitch-program-" + std::to_string(getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        socket = (dir / "sock").string();
-        port = (dir / "modem").string();
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    TRun Client(Args args) {
-        args.push_back("--socket");
-        args.push_back(socket);
-        return RunProgram(args);
-    }
-    Args DaemonArgs(Args more = {}) {
-        Args args{"--port", port, "--dir", dir.string()};
-        args.insert(args.end(), more.begin(), more.end());
-        return args;
-    }
     nlohmann::json Status() { return nlohmann::json::parse(Client({"status", "--json"}).Out); }
     void WriteFile(const std::string& name, const std::string& bytes) {
         std::ofstream(dir / name, std::ios::binary) << bytes;
@@ -54,8 +34,6 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    fs::path dir;
-    std::string socket, port;
 };
 
 TEST_F(ProgramTest, UsageErrorsAndNoDaemonHaveTheirCodes) {

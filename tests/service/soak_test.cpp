@@ -14,30 +14,10 @@
 
 #include "tests/service/service_host.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/usage.h"
 #include "winlib/inifile.h"
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-
-#include <filesystem>
-#endif
-
 namespace {
-
-struct TUsage {
-    long HeapBytes = -1;
-    long Descriptors = -1;
-};
-
-TUsage Usage() {
-    TUsage usage;
-#if defined(__GLIBC__)
-    usage.HeapBytes = static_cast<long>(mallinfo2().uordblks);
-    usage.Descriptors = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++usage.Descriptors;
-#endif
-    return usage;
-}
 
 // The device as the modem left it: the last command it took.
 std::optional<TSwitchState> Device(const std::string& output) {
