@@ -179,7 +179,23 @@ void TSwitchService::Finish(int code, const std::string& error) {
     TPending done = std::move(*current_);
     current_.reset();
     if (done.Done) done.Done(TReply{code, error, Status()});
-    Pump();
+    PumpLater();
+}
+
+void TSwitchService::PumpLater() {
+    if (!options_.Post) return Pump();
+    if (pumpPosted_) return;
+    pumpPosted_ = true;
+    if (options_.Post([self = std::weak_ptr<TSwitchService*>(self_)] {
+            if (const auto service = self.lock()) {
+                (*service)->pumpPosted_ = false;
+                (*service)->Pump();
+            }
+        }))
+        return;
+    // Nothing could be queued: the timer takes the next request instead.
+    pumpPosted_ = false;
+    pumpTimer_->SetEnabled(true);
 }
 
 void TSwitchService::Reported(TQXSwitchState::TReport report) {
@@ -299,5 +315,23 @@ TStatus TSwitchService::Status() const {
     }
     if (state.State == TSwitchState::On && pulseDeadline_ >= 0)
         s.PulseRemainingS = static_cast<double>(std::max<std::int64_t>(0, pulseDeadline_ - Now())) / 1000.0;
+    if (Decorate) Decorate(s);
     return s;
+}
+
+bool TSwitchService::PulseRunning() const {
+    if (scheme_.State->State == TSwitchState::On && pulseDeadline_ >= 0) return true;
+    if (!current_) return false;
+    const TVerb verb = current_->Request.Verb;
+    const bool pulsed = AsText(scheme_.PulseText->Value).str() != "0";
+    return verb == TVerb::Pulse || (pulsed && (verb == TVerb::On || verb == TVerb::Toggle));
+}
+
+TResult TSwitchService::SwitchOffNow() {
+    report_.reset();
+    line_.Consume();
+    scheme_.Requests->SwitchOff();
+    const TCommandRecord& command = line_.LastCommand();
+    if (command.Written && command.Bytes == "ATH\r") return TResult::Ok();
+    return TResult::Fail(exitIoError, "\"ATH\" was not written to " + line_.DevicePath + ": the device may still be on");
 }

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "app/service/modemline.h"
 #include "app/service/protocol.h"
+#include "app/service/result.h"
 #include "app/service/scheme.h"
 #include "winlib/timer.h"
 
@@ -22,6 +24,12 @@ struct TServiceOptions {
     std::function<std::int64_t()> NowMs;
     // A line for the log (UTF-8) on every change of state and every fault.
     std::function<void(const std::string&)> Log;
+    // Runs a task from the event loop, after what is handled now; false
+    // when it could not be queued. The next request starts that way, never
+    // inside the handler of the answer that finished the last one: that
+    // request may close the very port whose handler is running. Without
+    // it the next request starts at once.
+    std::function<bool(std::function<void()>)> Post;
 };
 
 class TSwitchService {
@@ -45,6 +53,13 @@ public:
     // Called after every settled outcome and every change of the port:
     // other doors (MQTT) show the state from here.
     std::function<void()> Changed;
+    // Adds what other parts of the daemon know to every status.
+    std::function<void(TStatus&)> Decorate;
+    // The device switched off now, whatever the switching is doing: for a
+    // stop. Fails when "ATH\r" could not be written.
+    TResult SwitchOffNow();
+    // A pulse is running or starting: its off is a promise.
+    bool PulseRunning() const;
     std::size_t Waiting() const { return queue_.size() + (current_ ? 1 : 0); }
 
 private:
@@ -55,6 +70,7 @@ private:
     };
 
     void Pump();
+    void PumpLater();
     bool SwitchingBusy() const;
     void Begin();
     void Finish(int code, const std::string& error);
@@ -75,6 +91,8 @@ private:
     std::optional<TQXSwitchState::TReport> report_;  // waiting for the modem's answer
     std::int64_t reportedAt_ = 0;
     bool pumping_ = false;
+    bool pumpPosted_ = false;
+    std::shared_ptr<TSwitchService*> self_ = std::make_shared<TSwitchService*>(this);  // posted tasks outliving us do nothing
     bool needsReset_ = false;
     bool lost_ = false;
     std::int64_t pulseDeadline_ = -1;  // monotonic ms when "ATH\r" follows; -1: no pulse

@@ -4,7 +4,6 @@
 #include <sys/epoll.h>
 
 #include <chrono>
-#include <stdexcept>
 
 namespace {
 
@@ -14,11 +13,14 @@ constexpr std::uint64_t UsecPerMs = 1000;
 }  // namespace
 
 TEventLoop::TEventLoop() : installed_(this) {
-    if (sd_event_new(&event_) < 0) throw std::runtime_error("cannot make the event loop");
+    if (sd_event_new(&event_) < 0) {
+        event_ = nullptr;
+        return;
+    }
     // Accuracy 1 ms: the default would let the 100 ms steps slip by up to 250 ms.
-    if (sd_event_add_time(event_, &timerSource_, CLOCK_MONOTONIC, UINT64_MAX, UsecPerMs, &TEventLoop::OnTime, this) < 0)
-        throw std::runtime_error("cannot make the loop's timer");
-    sd_event_source_set_enabled(timerSource_, SD_EVENT_OFF);
+    if (sd_event_add_time(event_, &timerSource_, CLOCK_MONOTONIC, UINT64_MAX, UsecPerMs, &TEventLoop::OnTime, this) < 0 ||
+        sd_event_source_set_enabled(timerSource_, SD_EVENT_OFF) < 0)
+        timerSource_ = sd_event_source_disable_unref(timerSource_);
 }
 
 TEventLoop::~TEventLoop() {
@@ -28,34 +30,38 @@ TEventLoop::~TEventLoop() {
 
 int TEventLoop::Run() { return sd_event_loop(event_); }
 
+bool TEventLoop::EnableWatchdog() { return sd_event_set_watchdog(event_, 1) >= 0; }
+
 void TEventLoop::Exit(int code) { sd_event_exit(event_, code); }
 
 std::unique_ptr<TEventLoop::TWatch> TEventLoop::Watch(int fd, std::uint32_t events, TIoHandler handler) {
-    auto owned = std::make_unique<TIoHandler>(std::move(handler));
+    auto owned = std::make_shared<TWatch::THandler>(std::move(handler));
     sd_event_source* source = nullptr;
     const auto call = [](sd_event_source*, int, std::uint32_t revents, void* h) {
-        (*static_cast<TIoHandler*>(h))(revents);
+        // Kept alive through the call: the handler may end its own watch.
+        const std::shared_ptr<TWatch::THandler> running = static_cast<TWatch::THandler*>(h)->shared_from_this();
+        running->Call(revents);
         return 0;
     };
     if (sd_event_add_io(event_, &source, fd, events, call, owned.get()) < 0) return nullptr;
     return std::make_unique<TWatch>(source, std::move(owned));
 }
 
-void TEventLoop::OnSignal(int signal, std::function<void()> handler) {
+bool TEventLoop::OnSignal(int signal, std::function<void()> handler) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, signal);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
+    if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return false;
     signalHandlers_.push_back(std::make_unique<std::function<void()>>(std::move(handler)));
     const auto call = [](sd_event_source*, const signalfd_siginfo*, void* h) {
         (*static_cast<std::function<void()>*>(h))();
         return 0;
     };
     // The source lives as long as the loop (floating: owned by the event).
-    sd_event_add_signal(event_, nullptr, signal, call, signalHandlers_.back().get());
+    return sd_event_add_signal(event_, nullptr, signal, call, signalHandlers_.back().get()) >= 0;
 }
 
-void TEventLoop::Post(std::function<void()> task) {
+bool TEventLoop::Post(std::function<void()> task) {
     auto owned = std::make_unique<std::function<void()>>(std::move(task));
     const auto call = [](sd_event_source* source, void* t) {
         std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(t));
@@ -65,7 +71,9 @@ void TEventLoop::Post(std::function<void()> task) {
     };
     // Not floating: the one reference is ours, dropped when it has run.
     sd_event_source* source = nullptr;
-    if (sd_event_add_defer(event_, &source, call, owned.get()) >= 0) owned.release();
+    if (sd_event_add_defer(event_, &source, call, owned.get()) < 0) return false;
+    owned.release();
+    return true;
 }
 
 std::int64_t TEventLoop::NowMs() {
