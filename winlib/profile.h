@@ -62,6 +62,23 @@ TProfileStore& NativeProfileStore();
 // The same for another ANSI code page: 1251 or 1252 (anything else: 1251).
 std::unique_ptr<TProfileStore> MakeNativeProfileStore(std::uint32_t codePage);
 
+namespace profile_detail {
+enum class TReadResult { Ok, Missing, Failed };
+}  // namespace profile_detail
+
+// Where the native store gets a file's bytes and puts them back. The
+// default reads and replaces whole files as below; a program with its own
+// rules for the files it touches (a daemon that must never block or follow
+// a link) gives its own.
+class TProfileFiles {
+public:
+    virtual ~TProfileFiles() = default;
+    virtual profile_detail::TReadResult Read(const char* path, std::string& bytes) = 0;
+    virtual bool Replace(const char* path, std::string_view bytes) = 0;
+};
+// The native store over `files`, which must outlive it.
+std::unique_ptr<TProfileStore> MakeNativeProfileStore(std::uint32_t codePage, TProfileFiles& files);
+
 #if defined(_WIN32)
 // The system's own calls, the reference our store is measured against:
 // GetPrivateProfileStringW, GetPrivateProfileIntW, WritePrivateProfileStringW,
@@ -73,8 +90,6 @@ TProfileStore& Win32ProfileStore();
 // File access of the native store. Reading is the same everywhere; the
 // replacement is done per platform.
 namespace profile_detail {
-
-enum class TReadResult { Ok, Missing, Failed };
 
 // The file opened for binary reading by its UTF-8 name; nullptr with errno
 // set (ENOENT: no such file) when it cannot be.

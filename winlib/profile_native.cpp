@@ -64,9 +64,25 @@ std::uint32_t ParseProfileInt(std::string_view s) {
 
 const char* OrEmpty(const char* s) { return s ? s : ""; }
 
+// Whole files, as the platform reads and replaces them.
+class TWholeFiles final : public TProfileFiles {
+public:
+    profile_detail::TReadResult Read(const char* path, std::string& bytes) override {
+        return profile_detail::ReadWholeFile(path, bytes);
+    }
+    bool Replace(const char* path, std::string_view bytes) override {
+        return profile_detail::ReplaceWholeFile(path, bytes);
+    }
+};
+
+TProfileFiles& WholeFiles() {
+    static TWholeFiles files;
+    return files;
+}
+
 class TNativeProfileStore final : public TProfileStore {
 public:
-    explicit TNativeProfileStore(const TCodePage& page) : codePage_(page) {}
+    TNativeProfileStore(const TCodePage& page, TProfileFiles& files) : codePage_(page), files_(files) {}
 
     std::string GetString(const char* section, const char* key, const char* defaultValue, const char* file) override {
         const TIniDocument doc = Load(file);
@@ -93,7 +109,7 @@ public:
     bool WriteString(const char* section, const char* key, const char* value, const char* file) override {
         if (!file) return false;
         std::string bytes;
-        const profile_detail::TReadResult read = profile_detail::ReadWholeFile(file, bytes);
+        const profile_detail::TReadResult read = files_.Read(file, bytes);
         // Never replace a file we could not read: its keys would be lost.
         if (read == profile_detail::TReadResult::Failed) return false;
         TIniDocument doc = TIniDocument::Parse(bytes, codePage_);
@@ -101,13 +117,13 @@ public:
         const std::u16string keyName = codePage_.ToUnicode(OrEmpty(key));
         const bool changed = value ? doc.Set(sectionName, keyName, codePage_.ToUnicode(value))
                                    : doc.Delete(sectionName, keyName);
-        return !changed || profile_detail::ReplaceWholeFile(file, doc.Serialize(codePage_));
+        return !changed || files_.Replace(file, doc.Serialize(codePage_));
     }
 
 private:
     TIniDocument Load(const char* file) const {
         std::string bytes;
-        if (!file || profile_detail::ReadWholeFile(file, bytes) != profile_detail::TReadResult::Ok) return TIniDocument{};
+        if (!file || files_.Read(file, bytes) != profile_detail::TReadResult::Ok) return TIniDocument{};
         return TIniDocument::Parse(bytes, codePage_);
     }
 
@@ -116,17 +132,22 @@ private:
     }
 
     const TCodePage& codePage_;
+    TProfileFiles& files_;
 };
 
 }  // namespace
 
 TProfileStore& NativeProfileStore() {
-    static TNativeProfileStore store(TCodePage::Cp1251());
+    static TNativeProfileStore store(TCodePage::Cp1251(), WholeFiles());
     return store;
 }
 
 std::unique_ptr<TProfileStore> MakeNativeProfileStore(std::uint32_t codePage) {
-    return std::make_unique<TNativeProfileStore>(TCodePage::ById(codePage));
+    return MakeNativeProfileStore(codePage, WholeFiles());
+}
+
+std::unique_ptr<TProfileStore> MakeNativeProfileStore(std::uint32_t codePage, TProfileFiles& files) {
+    return std::make_unique<TNativeProfileStore>(TCodePage::ById(codePage), files);
 }
 
 namespace profile_detail {
