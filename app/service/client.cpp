@@ -12,11 +12,14 @@
 #include <string>
 
 #include "app/service/run.h"
+#include "app/service/server.h"
 
 namespace {
 
 // Longer than the longest switch, queued behind a few others.
 constexpr int ReplyWaitMs = 30000;
+constexpr int ConnectAttempts = 50;
+constexpr useconds_t ConnectPauseUs = 20000;
 
 int Connect(const std::string& path, std::string& error) {
     sockaddr_un address{};
@@ -27,9 +30,25 @@ int Connect(const std::string& path, std::string& error) {
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (fd < 0) {
+        error = std::string("cannot make a socket: ") + std::strerror(errno);
+        return -1;
+    }
+    // A full backlog is a busy daemon, not a missing one: wait a little.
+    int connected = -1;
+    for (int attempt = 0; attempt < ConnectAttempts; ++attempt) {
+        connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        if (connected == 0 || (errno != EAGAIN && errno != EINTR)) break;
+        usleep(ConnectPauseUs);
+    }
+    if (connected != 0) {
         error = "no daemon at " + path + ": " + std::strerror(errno);
-        if (fd >= 0) close(fd);
+        close(fd);
+        return -1;
+    }
+    // Whoever took the path first could answer in the daemon's place.
+    if (!TrustedPeer(fd, path, error)) {
+        close(fd);
         return -1;
     }
     return fd;
@@ -39,6 +58,7 @@ bool Exchange(int fd, const std::string& request, std::string& reply) {
     for (std::size_t sent = 0; sent < request.size();) {
         const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EPIPE) break;  // refused before it read: its reply waits
         if (n <= 0) return false;
         sent += static_cast<std::size_t>(n);
     }
