@@ -2,6 +2,7 @@
 
 #include "app/service/log.h"
 #include "app/service/mosquitto_api.h"
+#include "app/service/mqtt_payload.h"
 
 #include <poll.h>
 #include <sys/epoll.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -23,22 +25,28 @@ namespace {
 constexpr int KeepAliveSeconds = 30;
 constexpr int Qos = 1;
 
+constexpr std::int64_t MaxBackoffMs = 30000;
+
 std::string Trimmed(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
+std::int64_t SteadyMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// A payload as it may be shown in a log line: short, printable.
-std::string Shown(const std::string& payload) {
-    std::string s;
-    for (char c : payload.substr(0, 40)) s += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
-    return '"' + s + (payload.size() > 40 ? "…\"" : "\"");
+std::int64_t WallMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string Sanitized(std::string text) {
+    for (char& c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
+    return text;
 }
 
 // The password: the file's first line. stdio, not iostreams: these would
@@ -83,11 +91,18 @@ bool ParseMqttAddress(const std::string& text, std::string& host, int& port) {
     return !host.empty() && ValidPort(text.substr(colon + 1), port);
 }
 
-std::string MqttIdFromPort(const std::string& devicePath) {
-    std::string id = devicePath.substr(devicePath.rfind('/') + 1);
-    for (char& c : id)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
-    return id.empty() ? "modem" : id;
+std::string MqttIdFromPort(const std::string& devicePath, const std::string& hostName) {
+    std::string port = devicePath.substr(devicePath.rfind('/') + 1);
+    if (port.empty()) port = "modem";
+    const std::string host = hostName.substr(0, hostName.find('.'));
+    const std::string id = Sanitized(host.empty() ? port : host + "_" + port);
+    if (id.size() <= MaxMqttId) return id;
+    // FNV-1a of the whole name: stable across restarts and hosts.
+    std::uint32_t hash = 2166136261u;
+    for (const char c : id) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    char tail[10];
+    std::snprintf(tail, sizeof tail, "_%08x", hash);
+    return id.substr(0, MaxMqttId - 9) + tail;
 }
 
 TMqttBridge::TMqttBridge(TEventLoop& loop, TSwitchService& service, TMqttOptions options, std::string version,
@@ -97,30 +112,56 @@ TMqttBridge::TMqttBridge(TEventLoop& loop, TSwitchService& service, TMqttOptions
       version_(std::move(version)),
       pulseLength_(std::move(pulseLength)) {
     wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    wakeWatch_ = loop.Watch(wake_, EPOLLIN, [this](std::uint32_t) { Drain(); });
+    if (wake_ >= 0) wakeWatch_ = loop.Watch(wake_, EPOLLIN, [this](std::uint32_t) { Drain(); });
     tick_ = NewObj<TTimer>(1000);
-    tick_->SetTickHandler({[](void* self, TTimer*) { static_cast<TMqttBridge*>(self)->Publish(); }, this});
+    tick_->SetTickHandler({[](void* self, TTimer*) {
+                               auto& bridge = *static_cast<TMqttBridge*>(self);
+                               bridge.Supervise();
+                               bridge.Publish();
+                           },
+                           this});
     service_.Changed = [this] { Publish(); };
 }
 
 TMqttBridge::~TMqttBridge() {
     service_.Changed = nullptr;
+    tick_->SetEnabled(false);
     if (client_ != nullptr) {
         api_->loop_stop(client_, true);
         api_->destroy(client_);
-        api_->lib_cleanup();
     }
+    if (api_ != nullptr) api_->lib_cleanup();
     wakeWatch_.reset();
     if (wake_ >= 0) close(wake_);
 }
 
-bool TMqttBridge::Connect(std::string& error) {
+TResult TMqttBridge::Load() {
+    if (wake_ < 0 || !wakeWatch_) return TResult::Fail(exitIoError, "cannot make the MQTT client's wake-up descriptor");
+    std::string error;
     api_ = MosquittoApi(error);
-    if (api_ == nullptr) return false;
+    if (api_ == nullptr) return TResult::Fail(exitConfig, error);
     api_->lib_init();
-    client_ = api_->create(("modemswitch-" + options_.Id).c_str(), true, this);
+    if (!options_.PasswordFile.empty() && !ReadFirstLine(options_.PasswordFile, password_))
+        return TResult::Fail(exitConfig, "cannot read the MQTT password file " + options_.PasswordFile);
+    // The TLS files are checked now, once: a client made later cannot fail on them.
+    if (!options_.TlsCa.empty()) {
+        mosquitto* probe = api_->create(nullptr, true, nullptr);
+        const int rc = probe == nullptr ? MOSQ_ERR_NOMEM
+                                        : api_->tls_set(probe, options_.TlsCa.c_str(), nullptr, nullptr, nullptr, nullptr);
+        if (probe != nullptr) api_->destroy(probe);
+        if (rc != MOSQ_ERR_SUCCESS)
+            return TResult::Fail(exitConfig, "MQTT TLS with " + options_.TlsCa + ": " + api_->strerror(rc));
+    }
+    return TResult::Ok();
+}
+
+// A client of its own for every attempt, its network loop on a thread of
+// its own: the thread only hands things over, the loop does the rest.
+bool TMqttBridge::Connect() {
+    tag_ = std::make_unique<TTag>(TTag{this, ++clients_});
+    client_ = api_->create(("modemswitch-" + options_.Id).c_str(), true, tag_.get());
     if (client_ == nullptr) {
-        error = "cannot make the MQTT client";
+        Log("cannot make the MQTT client");
         return false;
     }
     api_->int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
@@ -128,54 +169,73 @@ bool TMqttBridge::Connect(std::string& error) {
     api_->int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     const std::string availability = Topic("availability");
     api_->will_set(client_, availability.c_str(), 7, "offline", Qos, true);
-    if (!options_.User.empty()) {
-        std::string password;
-        if (!options_.PasswordFile.empty() && !ReadFirstLine(options_.PasswordFile, password)) {
-            error = "cannot read the MQTT password file " + options_.PasswordFile;
-            return false;
-        }
-        api_->username_pw_set(client_, options_.User.c_str(),
-                                  options_.PasswordFile.empty() ? nullptr : password.c_str());
-    }
-    if (!options_.TlsCa.empty()) {
-        const int rc = api_->tls_set(client_, options_.TlsCa.c_str(), nullptr, nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            error = "MQTT TLS with " + options_.TlsCa + ": " + api_->strerror(rc);
-            return false;
-        }
-    }
-    // The network thread only hands things over; the loop does the rest.
-    api_->connect_callback_set(client_, [](mosquitto*, void* self, int rc) {
-        auto& bridge = *static_cast<TMqttBridge*>(self);
+    if (!options_.User.empty())
+        api_->username_pw_set(client_, options_.User.c_str(), options_.PasswordFile.empty() ? nullptr : password_.c_str());
+    if (!options_.TlsCa.empty()) api_->tls_set(client_, options_.TlsCa.c_str(), nullptr, nullptr, nullptr, nullptr);
+    api_->connect_callback_set(client_, [](mosquitto*, void* t, int rc) {
+        const auto& tag = *static_cast<TTag*>(t);
         if (rc == 0)
-            bridge.Post({TEvent::Connected, {}, {}, false});
+            tag.Bridge->Post({TEvent::Connected, tag.Client, {}, {}, false});
         else
-            Log(std::string("the MQTT broker refused the connection: ") + bridge.api_->connack_string(rc));
+            Log(std::string("the MQTT broker refused the connection: ") + tag.Bridge->api_->connack_string(rc));
     });
-    api_->disconnect_callback_set(client_, [](mosquitto*, void* self, int) {
-        static_cast<TMqttBridge*>(self)->Post({TEvent::Disconnected, {}, {}, false});
+    api_->disconnect_callback_set(client_, [](mosquitto*, void* t, int) {
+        const auto& tag = *static_cast<TTag*>(t);
+        tag.Bridge->Post({TEvent::Disconnected, tag.Client, {}, {}, false});
     });
-    api_->message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
+    api_->message_callback_set(client_, [](mosquitto*, void* t, const mosquitto_message* m) {
+        const auto& tag = *static_cast<TTag*>(t);
         std::string payload(static_cast<const char*>(m->payload), static_cast<std::size_t>(std::max(0, m->payloadlen)));
-        static_cast<TMqttBridge*>(self)->Post({TEvent::Message, m->topic, std::move(payload), m->retain});
+        tag.Bridge->Post({TEvent::Message, tag.Client, m->topic, std::move(payload), m->retain});
     });
-    api_->publish_callback_set(client_, [](mosquitto*, void* self, int) { ++static_cast<TMqttBridge*>(self)->acknowledged_; });
-    // A broker that goes away is tried again after 1, 2, 4 ... 30 s.
+    api_->publish_callback_set(client_, [](mosquitto*, void* t, int) { ++static_cast<TTag*>(t)->Bridge->acknowledged_; });
     api_->reconnect_delay_set(client_, 1, 30, true);
     const int rc = api_->connect_async(client_, options_.Host.c_str(), options_.Port, KeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS)
-        Log("MQTT broker " + options_.Host + ": " + api_->strerror(rc) + "; trying again");
+        Log("MQTT broker " + options_.Host + ":" + std::to_string(options_.Port) + ": " + api_->strerror(rc) +
+            "; trying again");
     if (api_->loop_start(client_) != MOSQ_ERR_SUCCESS) {
-        error = "cannot start the MQTT client";
+        Log("cannot start the MQTT client's thread; trying again");
         return false;
     }
     return true;
 }
 
-bool TMqttBridge::Start(std::string& error) {
-    if (!Connect(error)) return false;
+void TMqttBridge::Disconnect(bool graceful) {
+    if (client_ == nullptr) return;
+    api_->disconnect(client_);
+    // Joins the thread, which then calls nothing more: after it has sent
+    // the disconnect, or at once (a thread stuck in a name lookup).
+    api_->loop_stop(client_, !graceful);
+    api_->destroy(client_);
+    client_ = nullptr;
+    connected_ = false;
+}
+
+TResult TMqttBridge::Start() {
+    if (TResult loaded = Load(); !loaded) return loaded;
+    Connect();
+    retryAtMs_ = SteadyMs() + backoffMs_;
     tick_->SetEnabled(true);
-    return true;
+    return TResult::Ok();
+}
+
+// libmosquitto tries again by itself after most faults, but not after all
+// (a first connection that failed, a protocol or TLS error, its thread
+// ended): a client that has not connected within the back-off is made anew.
+void TMqttBridge::Supervise() {
+    if (connected_) return;
+    const std::int64_t now = SteadyMs();
+    if (now < retryAtMs_) return;
+    Disconnect(false);
+    Connect();
+    retryAtMs_ = now + backoffMs_;
+    backoffMs_ = std::min(backoffMs_ * 2, MaxBackoffMs);
+}
+
+TBrokerStatus TMqttBridge::Broker() const {
+    const std::int64_t reached = connected_ ? WallMs() : lastReachedMs_;
+    return TBrokerStatus{connected_, reached == 0 ? std::string() : IsoTime(reached)};
 }
 
 void TMqttBridge::Post(TEvent event) {
@@ -184,7 +244,8 @@ void TMqttBridge::Post(TEvent event) {
         events_.push_back(std::move(event));
     }
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(wake_, &one, sizeof one);
+    // Only a counter at its limit refuses, and then the loop wakes anyway.
+    if (write(wake_, &one, sizeof one) != sizeof one && errno != EAGAIN) Log("cannot wake the loop for MQTT");
 }
 
 void TMqttBridge::Drain() {
@@ -195,13 +256,16 @@ void TMqttBridge::Drain() {
         std::lock_guard lock(mutex_);
         events.swap(events_);
     }
-    for (const TEvent& event : events) Handle(event);
+    for (const TEvent& event : events)
+        if (event.Client == clients_) Handle(event);  // an earlier client's words are stale
 }
 
 void TMqttBridge::Handle(const TEvent& event) {
     switch (event.Kind) {
         case TEvent::Connected:
             connected_ = true;
+            backoffMs_ = 1000;
+            connectedSinceMs_ = lastReachedMs_ = WallMs();
             Log("connected to the MQTT broker " + options_.Host + ":" + std::to_string(options_.Port));
             for (const std::string& topic :
                  {Topic("set"), Topic("pulse/set"), Topic("pulse_length/set"), options_.DiscoveryPrefix + "/status"})
@@ -210,7 +274,11 @@ void TMqttBridge::Handle(const TEvent& event) {
             Publish(true);
             return;
         case TEvent::Disconnected:
-            if (connected_) Log("lost the MQTT broker; trying again");
+            if (connected_) {
+                Log("lost the MQTT broker; trying again");
+                lastReachedMs_ = WallMs();
+                retryAtMs_ = SteadyMs() + backoffMs_;
+            }
             connected_ = false;
             return;
         case TEvent::Message:
@@ -223,7 +291,7 @@ void TMqttBridge::Handle(const TEvent& event) {
                 return;
             }
             if (event.Retained) {
-                Log("ignored a retained command on " + event.Topic + ": " + Shown(event.Payload));
+                Log("ignored a retained command on " + event.Topic + ": " + ShownPayload(event.Payload));
                 return;
             }
             return Command(event.Topic, event.Payload);
@@ -231,35 +299,49 @@ void TMqttBridge::Handle(const TEvent& event) {
 }
 
 void TMqttBridge::Command(const std::string& topic, const std::string& payload) {
-    const std::string word = Upper(Trimmed(payload));
-    const auto refuse = [&](const char* why) { Log("refused " + Shown(payload) + " on " + topic + ": " + why); };
-    const auto submit = [this](TRequest request) {
-        service_.Submit(request, [this](const TReply& reply) {
-            if (reply.Code != exitOk) Log("MQTT command: " + reply.Error);
-            Publish();
-        });
-    };
+    const auto refuse = [&](const std::string& why) { Log("refused " + ShownPayload(payload) + " on " + topic + ": " + why); };
     if (topic == Topic("set")) {
-        if (word == "ON" || word == "1") return submit({TVerb::On, {}});
-        if (word == "OFF" || word == "0") return submit({TVerb::Off, {}});
-        if (word == "TOGGLE") return submit({TVerb::Toggle, {}});
-        return refuse("ON, OFF or TOGGLE expected");
+        TVerb verb;
+        if (!ParseMqttSwitch(payload, verb)) return refuse("ON, OFF or TOGGLE expected");
+        return Run({verb, {}});
     }
     if (topic == Topic("pulse/set")) {
-        std::string seconds = pulseLength_;
-        if (!word.empty() && word != "PRESS" && !NormalizePulse(word, seconds)) return refuse("seconds or PRESS expected");
-        if (seconds == "0") return refuse("no pulse length: set one first");
-        return submit({TVerb::Pulse, seconds});
+        // A one-off length is for this pulse alone; the button keeps its own.
+        std::string seconds, why;
+        if (!ParseMqttPulse(payload, pulseLength_, seconds, why)) return refuse(why);
+        return Run({TVerb::Pulse, seconds});
     }
     if (topic == Topic("pulse_length/set")) {
         std::string seconds;
-        if (!NormalizePulse(word, seconds) || seconds == "0") return refuse("seconds above 0 expected");
+        if (!ParseMqttPulseLength(payload, seconds)) return refuse("seconds above 0 expected");
         pulseLength_ = seconds;
         Send(Topic("pulse_length"), pulseLength_, true);
     }
 }
 
+void TMqttBridge::Run(const TRequest& request) {
+    if (commandRunning_) {
+        if (commandWaiting_)
+            Log("dropped the MQTT command " + std::string(VerbName(commandWaiting_->Verb)) + ": a newer one replaces it");
+        commandWaiting_ = request;
+        return;
+    }
+    commandRunning_ = true;
+    service_.Submit(request, [this](const TReply& reply) {
+        if (reply.Code != exitOk) Log("MQTT command: " + reply.Error);
+        commandRunning_ = false;
+        Publish();
+        if (commandWaiting_) {
+            const TRequest next = *commandWaiting_;
+            commandWaiting_.reset();
+            Run(next);
+        }
+    });
+}
+
 void TMqttBridge::Send(const std::string& topic, const std::string& payload, bool retain) {
+    if (client_ == nullptr) return;
+    // Refused only without a connection: everything is published again on the next.
     api_->publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), Qos, retain);
 }
 
@@ -275,6 +357,7 @@ void TMqttBridge::Publish(bool all) {
     attributes["confirmed"] = s.Confirmed;
     attributes["last_error"] = s.LastError ? json(*s.LastError) : json(nullptr);
     attributes["version"] = version_;
+    attributes["broker_connected_since"] = IsoTime(connectedSinceMs_);
     const std::string attributesText = attributes.dump(-1, ' ', false, json::error_handler_t::replace);
     if (all || state != lastState_) Send(Topic("state"), lastState_ = state, true);
     if (all || availability != lastAvailability_) Send(Topic("availability"), lastAvailability_ = availability, true);
@@ -338,9 +421,7 @@ void TMqttBridge::Stop() {
         Send(Topic("availability"), "offline", true);
         AwaitAcknowledged(before + 1, 500);
     }
-    api_->disconnect(client_);
-    api_->loop_stop(client_, false);
-    connected_ = false;
+    Disconnect(connected_);
 }
 
 void TMqttBridge::AwaitAcknowledged(int count, int ms) const {
@@ -349,23 +430,24 @@ void TMqttBridge::AwaitAcknowledged(int count, int ms) const {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
-bool TMqttBridge::Forget(std::string& error) {
-    if (!Connect(error)) return false;
+TResult TMqttBridge::Forget() {
+    if (TResult loaded = Load(); !loaded) return loaded;
+    if (!Connect()) return TResult::Fail(exitUnavailable, "cannot start the MQTT client");
     // Wait for the connection without the event loop: this is all the run does.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!connected_ && std::chrono::steady_clock::now() < deadline) {
         pollfd p{wake_, POLLIN, 0};
         if (poll(&p, 1, 100) > 0) {
             std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t n = read(wake_, &count, sizeof count);
+            if (read(wake_, &count, sizeof count) < 0 && errno != EAGAIN) break;
             std::lock_guard lock(mutex_);
             for (const TEvent& event : events_) connected_ = connected_ || event.Kind == TEvent::Connected;
             events_.clear();
         }
     }
     if (!connected_) {
-        error = "no MQTT broker at " + options_.Host + ":" + std::to_string(options_.Port);
-        return false;
+        Disconnect(false);
+        return TResult::Fail(exitUnavailable, "no MQTT broker at " + options_.Host + ":" + std::to_string(options_.Port));
     }
     const std::string base = "modemswitch_" + options_.Id;
     const int before = acknowledged_;
@@ -374,7 +456,6 @@ bool TMqttBridge::Forget(std::string& error) {
                                      Topic("availability"), Topic("attributes"), Topic("pulse_length")})
         Send(topic, "", true);
     AwaitAcknowledged(before + 7, 5000);
-    api_->disconnect(client_);
-    api_->loop_stop(client_, false);
-    return true;
+    Disconnect(true);
+    return TResult::Ok();
 }

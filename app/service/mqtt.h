@@ -11,10 +11,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/service/core.h"
 #include "app/service/loop.h"
+#include "app/service/result.h"
 
 struct mosquitto;
 struct TMosquittoApi;
@@ -32,9 +34,13 @@ struct TMqttOptions {
 
 // "host", "host:1884", "[::1]:1884"; false for a bad port.
 bool ParseMqttAddress(const std::string& text, std::string& host, int& port);
-// The device's name from its port: "/dev/ttyUSB0" gives "ttyUSB0"; anything
-// but letters, digits, '_' and '-' becomes '_'.
-std::string MqttIdFromPort(const std::string& devicePath);
+// The longest device name in topics and the client id.
+inline constexpr std::size_t MaxMqttId = 48;
+// The device's name from the host and its port: "/dev/ttyUSB0" on host
+// "pi" gives "pi_ttyUSB0", so two hosts with a ttyUSB0 each do not share
+// topics. Anything but letters, digits, '_' and '-' becomes '_'; a name
+// longer than MaxMqttId keeps its start and ends in a hash of the whole.
+std::string MqttIdFromPort(const std::string& devicePath, const std::string& hostName);
 
 class TMqttBridge {
 public:
@@ -44,30 +50,42 @@ public:
     TMqttBridge(const TMqttBridge&) = delete;
     TMqttBridge& operator=(const TMqttBridge&) = delete;
 
-    // Connects in the background; false with a reason when the options
-    // cannot work (a password file that cannot be read, bad TLS files).
-    bool Start(std::string& error);
+    // Connects in the background, and keeps trying whatever goes wrong;
+    // fails when the options cannot work (a password file that cannot be
+    // read, bad TLS files).
+    TResult Start();
     // Publishes what changed since the last time (all of it when `all`).
     void Publish(bool all = false);
     // Before the daemon ends: "offline", then a clean disconnect.
     void Stop();
     // Removes the discovery entries and the retained topics; returns when
     // the broker has them, or after a few seconds.
-    bool Forget(std::string& error);
+    TResult Forget();
+    TBrokerStatus Broker() const;
 
     std::string Topic(const std::string& leaf) const { return options_.Prefix + "/" + options_.Id + "/" + leaf; }
 
 private:
     struct TEvent {
         enum TKind { Connected, Disconnected, Message } Kind = Message;
+        std::uint64_t Client = 0;  // which of the clients made over time
         std::string Topic, Payload;
         bool Retained = false;
     };
-    bool Connect(std::string& error);
+    // What the network thread's callbacks know of their client.
+    struct TTag {
+        TMqttBridge* Bridge;
+        std::uint64_t Client;
+    };
+    TResult Load();
+    bool Connect();
+    void Disconnect(bool graceful);
+    void Supervise();
     void Post(TEvent event);
     void Drain();
     void Handle(const TEvent& event);
     void Command(const std::string& topic, const std::string& payload);
+    void Run(const TRequest& request);
     void Send(const std::string& topic, const std::string& payload, bool retain);
     // Waits (at most `ms`) until the broker has taken `count` publications.
     void AwaitAcknowledged(int count, int ms) const;
@@ -77,15 +95,25 @@ private:
     TSwitchService& service_;
     TMqttOptions options_;
     std::string version_;
-    std::string pulseLength_;
+    std::string pulseLength_;  // the button's, as the number entity shows it
+    std::string password_;
     const TMosquittoApi* api_ = nullptr;
     mosquitto* client_ = nullptr;
+    std::unique_ptr<TTag> tag_;
+    std::uint64_t clients_ = 0;
     int wake_ = -1;  // eventfd: the network thread has something for the loop
     std::unique_ptr<TEventLoop::TWatch> wakeWatch_;
-    TObjPtr<TTimer> tick_;  // once a second: availability and the pulse time left
+    TObjPtr<TTimer> tick_;  // once a second: the connection kept, availability and the pulse time left
     std::mutex mutex_;
     std::deque<TEvent> events_;
     bool connected_ = false;
+    std::int64_t retryAtMs_ = 0;      // when a client that has not connected is made anew
+    std::int64_t backoffMs_ = 1000;   // 1, 2, 4 ... 30 s
+    std::int64_t connectedSinceMs_ = 0, lastReachedMs_ = 0;  // wall clock; 0: never
+    // One MQTT command runs, at most one waits (the newest): a flood of
+    // them neither queues without end nor starves the other doors.
+    bool commandRunning_ = false;
+    std::optional<TRequest> commandWaiting_;
     std::atomic<int> acknowledged_{0};  // publications the broker has taken
     std::string lastState_, lastAvailability_, lastAttributes_;
 };
