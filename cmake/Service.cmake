@@ -1,9 +1,11 @@
 # Installing the service, and its Debian package made by CPack.
+set(CMAKE_INSTALL_DOCDIR share/doc/modemswitch)
 include(GNUInstallDirs)
 install(TARGETS modemswitch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES packaging/modemswitch.service packaging/modemswitch@.service
     DESTINATION lib/systemd/system)
-install(FILES packaging/60-modemswitch.rules DESTINATION lib/udev/rules.d)
+# An example to adapt, never a live rule: it would claim every adapter of its kind.
+install(FILES packaging/60-modemswitch.rules DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME modemswitch)

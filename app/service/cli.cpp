@@ -34,6 +34,7 @@ enum : int {
 // What an option without a value on the command line takes from the
 // environment.
 const char* const EnvironmentNames[][2] = {
+    {"port", "MODEMSWITCH_PORT"},
     {"mqtt", "MODEMSWITCH_MQTT"},
     {"mqtt-user", "MODEMSWITCH_MQTT_USER"},
     {"mqtt-password-file", "MODEMSWITCH_MQTT_PASSWORD_FILE"},
@@ -45,7 +46,7 @@ const char* const EnvironmentNames[][2] = {
 
 // A topic level: no separators, no wildcards, not empty.
 bool IsTopicLevel(const std::string& text) {
-    return !text.empty() && text.find_first_of("/+#") == std::string::npos && text.size() <= 64;
+    return !text.empty() && text.find_first_of("/+#") == std::string::npos && text.size() <= MaxMqttId;
 }
 
 bool IsNumber(const std::string& text, long& value) {
@@ -61,8 +62,10 @@ std::string DefaultSocketPath() {
     if (stat("/run/modemswitch", &st) == 0 && S_ISDIR(st.st_mode)) return "/run/modemswitch/modemswitch.sock";
     if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir != nullptr && *dir == '/')
         return std::string(dir) + "/modemswitch.sock";
-    return "/tmp/modemswitch-" + std::to_string(getuid()) + ".sock";
+    return PrivateSocketDirectory() + "/modemswitch.sock";
 }
+
+std::string PrivateSocketDirectory() { return "/tmp/modemswitch-" + std::to_string(getuid()); }
 
 std::string DevicePathFor(const std::string& port) {
     long number = 0;
@@ -93,7 +96,9 @@ std::string UsageText() {
            "\"modemswitch\", ID from the port's name) with Home Assistant discovery;\n"
            "--forget removes its entries. MODEMSWITCH_MQTT, MODEMSWITCH_MQTT_USER,\n"
            "MODEMSWITCH_MQTT_PASSWORD_FILE, MODEMSWITCH_MQTT_TLS_CA, MODEMSWITCH_NAME,\n"
-           "MODEMSWITCH_MQTT_PREFIX and MODEMSWITCH_DISCOVERY_PREFIX give the same.\n"
+           "MODEMSWITCH_MQTT_PREFIX and MODEMSWITCH_DISCOVERY_PREFIX give the same;\n"
+           "MODEMSWITCH_PORT gives --port.\n"
+           "Every verb takes --help.\n"
            "Default socket: " + DefaultSocketPath() + "\n"
            "\n"
            "Exit codes:\n"
@@ -118,6 +123,15 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
     if (verb == "--help" || verb == "-h" || verb == "help") {
         line.Mode = TCommandLine::Help;
         return argc == 2 || (error = "--help takes nothing more", false);
+    }
+    // Every verb's --help is the help, whatever else stands beside it.
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") break;
+        if (arg == "--help" || arg == "-h") {
+            line.Mode = TCommandLine::Help;
+            return true;
+        }
     }
     if (verb == "--version") {
         line.Mode = TCommandLine::Version;
@@ -152,16 +166,15 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
         {"forget", no_argument, nullptr, optForget},
         {"json", no_argument, nullptr, optJson},             {nullptr, 0, nullptr, 0},
     };
-    std::string mqtt, name;
+    std::string port, mqtt, name;
     if (daemon) {
-        std::string* const targets[] = {&mqtt, &line.Mqtt.User, &line.Mqtt.PasswordFile, &line.Mqtt.TlsCa,
+        std::string* const targets[] = {&port, &mqtt, &line.Mqtt.User, &line.Mqtt.PasswordFile, &line.Mqtt.TlsCa,
                                         &name, &line.Mqtt.Prefix, &line.Mqtt.DiscoveryPrefix};
         for (std::size_t i = 0; i < std::size(EnvironmentNames); ++i)
             if (const char* value = std::getenv(EnvironmentNames[i][1]); value != nullptr && *value != '\0')
                 *targets[i] = value;
     }
     const bool takesJson = line.Mode == TCommandLine::Client;
-    std::string port;
     opterr = 0;
     optind = 1;  // argv + 1 below: the verb is the program name of the options
     int option = 0;
@@ -231,7 +244,7 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
     }
     if (daemon) {
         if (port.empty()) {
-            error = "daemon needs --port DEVICE";
+            error = "daemon needs --port DEVICE (or MODEMSWITCH_PORT, as the unit reads it from /etc/default/modemswitch)";
             return false;
         }
         line.Device = DevicePathFor(port);
@@ -243,10 +256,17 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             error = "--mqtt is HOST or HOST:PORT, not \"" + mqtt + "\"";
             return false;
         }
-        line.Mqtt.Id = name.empty() ? MqttIdFromPort(line.Device) : name;
-        if (!IsTopicLevel(line.Mqtt.Id) || !IsTopicLevel(line.Mqtt.Prefix) || !IsTopicLevel(line.Mqtt.DiscoveryPrefix)) {
-            error = "--name, --mqtt-prefix and --discovery-prefix are single topic levels (no '/', '+' or '#')";
-            return false;
+        // The names matter only on a broker.
+        if (!line.Mqtt.Host.empty()) {
+            char host[256] = {};
+            if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+            line.Mqtt.Id = name.empty() ? MqttIdFromPort(line.Device, host) : name;
+            if (!IsTopicLevel(line.Mqtt.Id) || !IsTopicLevel(line.Mqtt.Prefix) ||
+                !IsTopicLevel(line.Mqtt.DiscoveryPrefix)) {
+                error = "--name, --mqtt-prefix and --discovery-prefix are single topic levels of at most " +
+                        std::to_string(MaxMqttId) + " characters (no '/', '+' or '#')";
+                return false;
+            }
         }
         if (line.Mqtt.Host.empty() && line.Forget) {
             error = "--forget needs --mqtt";

@@ -42,8 +42,11 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
 
 // /run/modemswitch/modemswitch.sock when /run/modemswitch exists (the
 // unit's runtime directory), else $XDG_RUNTIME_DIR/modemswitch.sock, else
-// /tmp/modemswitch-UID.sock.
+// modemswitch.sock in the user's private directory below.
 std::string DefaultSocketPath();
+// /tmp/modemswitch-UID: the daemon makes it, 0700, and uses it only when
+// it is the user's own and nobody else's to enter.
+std::string PrivateSocketDirectory();
 
 // A number N is COM N as the native serial seam maps it; anything else a
 // path, made absolute against the current directory.

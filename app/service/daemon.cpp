@@ -1,30 +1,28 @@
 // The daemon: the scheme on the event loop, the port watched, clients
 // served over a Unix socket, systemd told when it is ready and stopping.
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/epoll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
+#include <sys/epoll.h>
 #include <systemd/sd-daemon.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/service/core.h"
+#include "app/service/files.h"
 #include "app/service/log.h"
 #include "app/service/loop.h"
 #include "app/service/mqtt.h"
 #include "app/service/run.h"
+#include "app/service/server.h"
 #include "framework/events.h"
 #include "winlib/codepage.h"
 #include "winlib/inifile.h"
@@ -34,10 +32,6 @@
 #endif
 
 namespace {
-
-// A request is one short line; anything longer is not one.
-constexpr std::size_t MaxRequest = 4096;
-constexpr std::size_t MaxClients = 64;
 
 // The default pulse: --pulse, else "p2" of "com i dlit.ini" in the
 // directory, as the Windows program keeps it; else "0". Nothing when the
@@ -56,142 +50,18 @@ std::optional<std::string> DefaultPulse(const TCommandLine& line) {
     return std::nullopt;
 }
 
-class TServer {
-public:
-    TServer(TEventLoop& loop, TSwitchService& service) : loop_(loop), service_(service) {}
-    ~TServer() {
-        connections_.clear();
-        listening_.reset();
-        if (fd_ >= 0) {
-            close(fd_);
-            unlink(path_.c_str());
-        }
-    }
-
-    // 0, or the exit code of why not.
-    int Listen(const std::string& path) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (path.size() >= sizeof address.sun_path) {
-            Log("socket path too long: " + path);
-            return exitUsage;
-        }
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        const auto* a = reinterpret_cast<const sockaddr*>(&address);
-        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd_ < 0) return exitIoError;
-        int bound = bind(fd_, a, sizeof address);
-        if (bound != 0 && errno == EADDRINUSE) {
-            // A socket file is there: a daemon that answers, or one that died.
-            const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const bool alive = probe >= 0 && connect(probe, a, sizeof address) == 0;
-            if (probe >= 0) close(probe);
-            if (alive) {
-                Log("another daemon serves " + path);
-                return Abandon(exitBusy);
-            }
-            unlink(path.c_str());
-            bound = bind(fd_, a, sizeof address);
-        }
-        if (bound != 0) {
-            const int e = errno;
-            Log("cannot make the socket " + path + ": " + std::strerror(e));
-            return Abandon(e == EACCES ? exitDenied : exitUnavailable);
-        }
-        path_ = path;
-        // Who may use the modem's port may switch it: the dialout group.
-        chmod(path.c_str(), 0660);
-        if (const group* g = getgrnam("dialout"); g != nullptr) chown(path.c_str(), static_cast<uid_t>(-1), g->gr_gid);
-        if (listen(fd_, 16) != 0) return Abandon(exitIoError);
-        listening_ = loop_.Watch(fd_, EPOLLIN, [this](std::uint32_t) { Accept(); });
-        return exitOk;
-    }
-
-private:
-    int Abandon(int code) {
-        close(fd_);
-        fd_ = -1;
-        return code;
-    }
-
-    struct TConnection {
-        int Fd = -1;
-        std::string Input;
-        bool Asked = false;
-        std::unique_ptr<TEventLoop::TWatch> Watch;
-        ~TConnection() {
-            Watch.reset();
-            if (Fd >= 0) close(Fd);
-        }
-    };
-
-    void Accept() {
-        for (;;) {
-            const int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd < 0) return;
-            if (connections_.size() >= MaxClients) {
-                close(fd);
-                continue;
-            }
-            const std::uint64_t id = nextId_++;
-            auto connection = std::make_unique<TConnection>();
-            connection->Fd = fd;
-            connection->Watch = loop_.Watch(fd, EPOLLIN, [this, id](std::uint32_t) { Read(id); });
-            connections_[id] = std::move(connection);
-        }
-    }
-
-    void Read(std::uint64_t id) {
-        TConnection& c = *connections_.at(id);
-        char buffer[1024];
-        for (;;) {
-            const ssize_t n = read(c.Fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            if (n <= 0) return Drop(id);  // gone before its answer: nobody to tell
-            if (c.Asked) continue;        // one request per connection
-            c.Input.append(buffer, static_cast<std::size_t>(n));
-            if (c.Input.size() > MaxRequest) return Answer(id, Refusal("request too long"));
-            const std::size_t end = c.Input.find('\n');
-            if (end == std::string::npos) continue;
-            c.Asked = true;
-            TRequest request;
-            if (!ParseRequestLine(std::string_view(c.Input).substr(0, end), request))
-                return Answer(id, Refusal("malformed request"));
-            return service_.Submit(request, [this, id](const TReply& reply) { Answer(id, reply); });
-        }
-    }
-
-    TReply Refusal(const std::string& why) const {
-        TReply reply{exitUsage, why, service_.Status()};
-        return reply;
-    }
-
-    void Answer(std::uint64_t id, const TReply& reply) {
-        const auto it = connections_.find(id);
-        if (it == connections_.end()) return;
-        const std::string line = ReplyLine(reply);
-        // A reply is small and the socket's buffer empty: it goes at once.
-        send(it->second->Fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        Drop(id);
-    }
-
-    // Later, from the loop: this may run inside the connection's own handler.
-    void Drop(std::uint64_t id) {
-        const auto it = connections_.find(id);
-        if (it == connections_.end()) return;
-        it->second->Watch->Disable();
-        loop_.Post([this, id] { connections_.erase(id); });
-    }
-
-    TEventLoop& loop_;
-    TSwitchService& service_;
-    int fd_ = -1;
-    std::string path_;
-    std::unique_ptr<TEventLoop::TWatch> listening_;
-    std::map<std::uint64_t, std::unique_ptr<TConnection>> connections_;
-    std::uint64_t nextId_ = 1;
-};
+// The fallback socket's directory is the user's alone: made 0700, and
+// used only when nobody else owns it or may enter it.
+TResult PrivateDirectory(const std::string& socket) {
+    const std::string dir = PrivateSocketDirectory();
+    if (socket.rfind(dir + "/", 0) != 0) return TResult::Ok();
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return TResult::Fail(exitUnavailable, "cannot make " + dir + ": " + std::strerror(errno));
+    struct stat st;
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 077) != 0)
+        return TResult::Fail(exitDenied, dir + " is not a directory of this user's alone (0700): not used; give --socket");
+    return TResult::Ok();
+}
 
 // What the modem sends is read as it comes, so nothing piles up unread; a
 // hang-up or a vanished device is reported once and the port let go.
@@ -201,22 +71,33 @@ public:
         line_.Opened = [this](TPortHandle port) {
             const int fd = static_cast<int>(port);
             tcflush(fd, TCIFLUSH);  // what came while nobody listened answers nothing now
-            watch_ = loop_.Watch(fd, EPOLLIN, [this, fd](std::uint32_t events) { Ready(fd, events); });
+            ++generation_;
+            watch_ = loop_.Watch(fd, EPOLLIN, [this, fd, generation = generation_](std::uint32_t events) {
+                Ready(fd, generation, events);
+            });
+            if (!watch_) Log("cannot watch " + line_.DevicePath + ": the modem's answers go unread");
         };
-        line_.Closing = [this](TPortHandle) { watch_.reset(); };
+        line_.Closing = [this](TPortHandle) {
+            ++generation_;
+            watch_.reset();
+        };
     }
     ~TPortWatch() {
         line_.Opened = nullptr;
         line_.Closing = nullptr;
     }
+    TPortWatch(const TPortWatch&) = delete;
+    TPortWatch& operator=(const TPortWatch&) = delete;
 
 private:
-    void Ready(int fd, std::uint32_t events) {
+    void Ready(int fd, std::uint64_t generation, std::uint32_t events) {
         char buffer[256];
         for (;;) {
             const ssize_t n = read(fd, buffer, sizeof buffer);
             if (n > 0) {
+                // What the answer sets going may close this very port.
                 line_.Received(std::string_view(buffer, static_cast<std::size_t>(n)));
+                if (generation != generation_) return;
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
@@ -227,79 +108,110 @@ private:
         }
         watch_->Disable();
         const std::string why = line_.DevicePath + " went away (unplugged or hung up)";
-        loop_.Post([this, why] { service_.LineLost(why); });
+        if (!loop_.Post([this, why] { service_.LineLost(why); })) service_.LineLost(why);
     }
 
     TEventLoop& loop_;
     TModemLine& line_;
     TSwitchService& service_;
     std::unique_ptr<TEventLoop::TWatch> watch_;
+    std::uint64_t generation_ = 0;  // which opening of the port a handler serves
 };
 
-void Stop(const TCommandLine& line, TSwitchService& service, std::optional<TMqttBridge>& bridge, TEventLoop& loop) {
+// A stop leaves the device as it is, unless asked otherwise; but a pulse
+// is a promise to switch off, and it is kept.
+int Stop(const TCommandLine& line, TSwitchService& service, std::optional<TMqttBridge>& bridge) {
     sd_notify(0, "STOPPING=1");
-    // The off command goes out at once; the device is left as it was
-    // otherwise.
-    if (line.StopOff) service.Scheme().Requests->SwitchOff();
+    int code = exitOk;
+    const bool pulse = service.PulseRunning();
+    if (line.StopOff || pulse) {
+        if (pulse) Log("stopping during a pulse: switching off first");
+        if (const TResult off = service.SwitchOffNow(); !off) {
+            Log(off.Message);
+            code = off.Code;
+        }
+    }
     if (bridge) bridge->Stop();
-    loop.Exit(exitOk);
+    return code;
+}
+
+// The daemon's parts, alive from the start of the loop to its end.
+TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& loop, TModemLine& modem,
+              TDaemonFiles& files) {
+    TSwitchService service(modem, TServiceOptions{pulse, line.StartOff, nullptr, Log,
+                                                  [&loop](std::function<void()> task) { return loop.Post(std::move(task)); }});
+    TPortWatch watch(loop, modem, service);
+    TServer server(loop, service);
+    std::optional<TMqttBridge> bridge;
+    service.Decorate = [&files, &bridge](TStatus& status) {
+        if (!status.LastError)
+            if (std::string problem = files.Problem(); !problem.empty()) status.LastError = std::move(problem);
+        if (bridge) status.Broker = bridge->Broker();
+    };
+    bool stopping = false;
+    const auto stop = [&] {
+        if (stopping) return;
+        stopping = true;
+        loop.Exit(Stop(line, service, bridge));
+    };
+    // Before any thread starts: a thread made earlier would take the
+    // signals the loop waits for.
+    if (!loop.OnSignal(SIGTERM, stop) || !loop.OnSignal(SIGINT, stop) ||
+        !loop.OnSignal(SIGHUP, [] { Log("SIGHUP: nothing to reload"); }))
+        return TResult::Fail(exitIoError, "cannot watch the signals");
+    if (TResult own = PrivateDirectory(line.Socket); !own) return own;
+    if (TResult listening = server.Listen(line.Socket); !listening) return listening;
+    if (!line.Mqtt.Host.empty()) {
+        bridge.emplace(loop, service, line.Mqtt, MODEMSWITCH_VERSION, pulse);
+        if (TResult started = bridge->Start(); !started) return started;
+    }
+    // Under WatchdogSec= systemd restarts a loop that stops turning.
+    if (!loop.EnableWatchdog()) Log("cannot tell systemd's watchdog the loop is alive");
+    service.Start();
+    Log("serving " + line.Device + " on " + line.Socket);
+    sd_notify(0, "READY=1");
+    const int code = loop.Run();
+    if (code < 0) return TResult::Fail(exitIoError, std::string("the event loop failed: ") + std::strerror(-code));
+    return TResult{code, {}};  // a failed stop has said why
 }
 
 }  // namespace
 
 int RunDaemon(const TCommandLine& line) {
-    signal(SIGPIPE, SIG_IGN);
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) Log("cannot ignore SIGPIPE");
     char dir[PATH_MAX];
     if (realpath(line.Dir.empty() ? "." : line.Dir.c_str(), dir) == nullptr) {
         Log("--dir " + line.Dir + ": " + std::strerror(errno));
         return exitUsage;
     }
-    // vr.ini and com i dlit.ini live where the program's files would.
+    // vr.ini and com i dlit.ini live where the program's files would, and
+    // are read on the daemon's rules.
     OverrideProgramDirectory(std::string(dir) + "/");
+    TDaemonFiles files(Log);
+    const std::unique_ptr<TProfileStore> store = MakeNativeProfileStore(1251, files);
+    TScopedOverride<TProfileSeam, TProfileStore> useStore(store.get());
     const std::optional<std::string> pulse = DefaultPulse(line);
     if (!pulse) return exitConfig;
 
     TEventLoop loop;
+    if (!loop.Ready()) {
+        Log("cannot make the event loop");
+        return exitIoError;
+    }
     if (line.Forget) {
         // Nothing of the port: only what the daemon left on the broker.
         TModemLine idle(PlatformSerialDevice(), line.Device);
-        TSwitchService service(idle, TServiceOptions{*pulse, false, nullptr, nullptr});
+        TSwitchService service(idle, TServiceOptions{*pulse, false, nullptr, nullptr, nullptr});
         TMqttBridge bridge(loop, service, line.Mqtt, MODEMSWITCH_VERSION, *pulse);
-        std::string error;
-        if (bridge.Forget(error)) return exitOk;
-        Log(error);
-        return exitUnavailable;
+        const TResult forgotten = bridge.Forget();
+        if (!forgotten) Log(forgotten.Message);
+        return forgotten.Code;
     }
     TModemLine modem(PlatformSerialDevice(), line.Device);
     TScopedOverride<TSerialSeam, TSerialDevice> useModem(&modem);
     StartFramework();
-    int code = exitOk;
-    {
-        TSwitchService service(modem, TServiceOptions{*pulse, line.StartOff, nullptr, Log});
-        TPortWatch watch(loop, modem, service);
-        TServer server(loop, service);
-        std::optional<TMqttBridge> bridge;
-        // Before any thread starts: a thread made earlier would take the
-        // signals the loop waits for.
-        loop.OnSignal(SIGTERM, [&] { Stop(line, service, bridge, loop); });
-        loop.OnSignal(SIGINT, [&] { Stop(line, service, bridge, loop); });
-        loop.OnSignal(SIGHUP, [] { Log("SIGHUP: nothing to reload"); });
-        code = server.Listen(line.Socket);
-        if (code == exitOk && !line.Mqtt.Host.empty()) {
-            bridge.emplace(loop, service, line.Mqtt, MODEMSWITCH_VERSION, *pulse);
-            std::string error;
-            if (!bridge->Start(error)) {
-                Log(error);
-                code = exitConfig;
-            }
-        }
-        if (code == exitOk) {
-            service.Start();
-            Log("serving " + line.Device + " on " + line.Socket);
-            sd_notify(0, "READY=1");
-            code = loop.Run();
-        }
-    }
+    const TResult served = Serve(line, *pulse, loop, modem, files);
     StopFramework();
-    return code;
+    if (!served.Message.empty()) Log(served.Message);
+    return served.Code;
 }

@@ -21,6 +21,9 @@ json StatusObject(const TStatus& s) {
     o["pulse_remaining_s"] = s.PulseRemainingS ? json(*s.PulseRemainingS) : json(nullptr);
     o["confirmed"] = s.Confirmed;
     o["last_error"] = s.LastError ? json(*s.LastError) : json(nullptr);
+    if (s.Broker)
+        o["mqtt"] = {{"connected", s.Broker->Connected},
+                     {"last_reached", s.Broker->LastReached.empty() ? json(nullptr) : json(s.Broker->LastReached)}};
     return o;
 }
 
@@ -36,6 +39,11 @@ bool StatusFrom(const json& o, TStatus& s) {
     s.Confirmed = o.value("confirmed", false);
     const auto error = o.find("last_error");
     if (error != o.end() && error->is_string()) s.LastError = error->get<std::string>();
+    if (const auto broker = o.find("mqtt"); broker != o.end() && broker->is_object()) {
+        s.Broker = TBrokerStatus{broker->value("connected", false), {}};
+        if (const auto reached = broker->find("last_reached"); reached != broker->end() && reached->is_string())
+            s.Broker->LastReached = reached->get<std::string>();
+    }
     return true;
 }
 
@@ -131,6 +139,9 @@ std::string StatusLine(const TStatus& status) {
     std::string line = std::string(StateName(status.State)) + " " + status.Port;
     if (status.PulseRemainingS) line += ", pulse " + std::to_string(std::lround(std::ceil(*status.PulseRemainingS))) + " s left";
     if (!status.Available) line += " (port not available)";
+    if (status.Broker && !status.Broker->Connected)
+        line += status.Broker->LastReached.empty() ? " (MQTT broker not reached yet)"
+                                                   : " (MQTT broker last reached " + status.Broker->LastReached + ")";
     return line + "\n";
 }
 

@@ -30,6 +30,12 @@ struct TRequest {
     std::string Seconds;  // Pulse: a valid pulse text
 };
 
+// The MQTT door, when there is one.
+struct TBrokerStatus {
+    bool Connected = false;
+    std::string LastReached;  // ISO 8601; empty: never since the start
+};
+
 struct TStatus {
     TSwitchState State = TSwitchState::Unknown;
     std::string Port;
@@ -38,6 +44,7 @@ struct TStatus {
     std::optional<double> PulseRemainingS;
     bool Confirmed = false;
     std::optional<std::string> LastError;       // UTF-8
+    std::optional<TBrokerStatus> Broker;        // none without MQTT
 };
 
 struct TReply {

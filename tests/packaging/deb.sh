@@ -24,9 +24,10 @@ deb=$(find "$out" -maxdepth 1 -name 'modemswitch_*.deb' | head -n1)
 fail() { echo "FAIL: $*"; exit 1; }
 contents=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/modemswitch ./usr/lib/systemd/system/modemswitch.service \
-         ./usr/lib/systemd/system/modemswitch@.service ./usr/lib/udev/rules.d/60-modemswitch.rules; do
+         ./usr/lib/systemd/system/modemswitch@.service ./usr/share/doc/modemswitch/examples/60-modemswitch.rules; do
     grep -q " $f\$" <<<"$contents" || fail "the package lacks $f"
 done
+! grep -q '/udev/rules.d/' <<<"$contents" || fail "the udev example is installed as a live rule"
 dpkg-deb -f "$deb" Depends | grep -q libsystemd0 || fail "the package does not depend on libsystemd0"
 
 dpkg -i "$deb" >/dev/null
@@ -36,8 +37,13 @@ if command -v systemd-analyze >/dev/null; then
     cp /usr/lib/systemd/system/modemswitch.service "$units/"
     cp /usr/lib/systemd/system/modemswitch@.service "$units/modemswitch@ttyUSB0.service"
     report=$(systemd-analyze verify "$units"/*.service 2>&1 || true)
-    rm -rf "$units"
     [[ -z $report ]] || fail "systemd-analyze verify: $report"
+    for unit in "$units"/*.service; do
+        systemd-analyze security --offline=true "$unit" 2>/dev/null | tail -n1
+        systemd-analyze security --offline=true --threshold=20 "$unit" >/dev/null 2>&1 ||
+            fail "$(basename "$unit") is exposed beyond 2.0 (systemd-analyze security)"
+    done
+    rm -rf "$units"
 fi
 dpkg -r modemswitch >/dev/null
 [[ ! -e /usr/bin/modemswitch && ! -e /usr/lib/systemd/system/modemswitch.service ]] || fail "files left after dpkg -r"
