@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <set>
 #include <fstream>
@@ -33,7 +34,16 @@ protected:
         more.insert(more.begin(), {"--mqtt", "127.0.0.1:" + std::to_string(broker.Port)});
         return TServiceDirTest::DaemonArgs(more);
     }
-    std::string T(const std::string& leaf) const { return "modemswitch/modem/" + leaf; }
+    // The default device name: the host's, then the port's.
+    static std::string Id() {
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        std::string id = std::string(host).substr(0, std::string(host).find('.')) + "_modem";
+        for (char& c : id)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
+        return id;
+    }
+    std::string T(const std::string& leaf) const { return "modemswitch/" + Id() + "/" + leaf; }
     // Waits until the modem has had `count` lines; gives all of them.
     std::string ModemAfter(const TModemStandIn& modem, std::size_t count) {
         modem.WaitForLines(count, 3000);
@@ -271,6 +281,72 @@ TEST_F(MqttTest, BadMqttSettingsAreUsageErrors) {
                                  "127.0.0.1:" + std::to_string(broker.Port), "--mqtt-user", "u",
                                  "--mqtt-password-file", (dir / "missing").string()});
     EXPECT_EQ(run.Code, 78) << run.Err;
+}
+
+}  // namespace
+
+namespace {
+
+class MqttHostileTest : public MqttTest {};
+
+TEST_F(MqttHostileTest, AOneOffPulseLeavesTheButtonsLength) {
+    TModemStandIn modem(port);
+    TMqttPeer peer(broker.Port);
+    TDaemon daemon(DaemonArgs(), socket);
+    ASSERT_TRUE(peer.WaitFor(T("state"), "OFF")) << daemon.Log();
+    peer.Publish(T("pulse_length/set"), "4");
+    ASSERT_TRUE(peer.WaitFor(T("pulse_length"), "4"));
+    for (const char* payload : {"2", "PRESS"}) {
+        peer.Publish(T("pulse/set"), payload);
+        EXPECT_TRUE(peer.WaitFor(T("state"), "ON")) << payload;
+        EXPECT_TRUE(peer.WaitFor(T("state"), "OFF", 5000)) << payload;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    EXPECT_EQ(peer.Last(T("pulse_length")), "4");
+    const auto lines = modem.Lines();
+    ASSERT_EQ(lines.size(), 5u) << modem.Commands();
+    EXPECT_NEAR(static_cast<double>(lines[2].AtMs - lines[1].AtMs), 1500, 150) << "pulse 2: on for 1.5 s";
+    EXPECT_NEAR(static_cast<double>(lines[4].AtMs - lines[3].AtMs), 3500, 150) << "the button: on for 3.5 s";
+}
+
+TEST_F(MqttHostileTest, AFloodOfCommandsKeepsOneWaitingAndStarvesNobody) {
+    TModemStandIn modem(port);
+    TMqttPeer peer(broker.Port);
+    TDaemon daemon(DaemonArgs(), socket);
+    ASSERT_TRUE(peer.WaitFor(T("state"), "OFF")) << daemon.Log();
+    for (int i = 0; i < 300; ++i) peer.Publish(T("set"), "TOGGLE");
+    // The broker hands them over as the daemon acknowledges them; once it
+    // has them all, one runs and at most one waits.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::size_t published = modem.Lines().size();
+    const std::int64_t asked = SteadyMs();
+    EXPECT_EQ(Client({"off"}).Code, 0);
+    EXPECT_LT(SteadyMs() - asked, 2500) << "the command line waits behind at most two MQTT commands";
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_LE(modem.Lines().size() - published, 3u) << modem.Commands();
+    EXPECT_NE(daemon.Log().find("dropped the MQTT command"), std::string::npos);
+    const std::size_t settled = modem.Lines().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(modem.Lines().size(), settled) << "nothing more queued";
+}
+
+TEST_F(MqttHostileTest, StartedBeforeItsBrokerItJoinsIt) {
+    broker.Stop();
+    TModemStandIn modem(port);
+    TDaemon daemon(DaemonArgs(), socket);
+    ASSERT_TRUE(daemon.Running()) << daemon.Log();
+    EXPECT_EQ(Client({"on"}).Code, 0) << "it switches without a broker";
+    auto status = json::parse(Client({"status", "--json"}).Out);
+    EXPECT_EQ(status["mqtt"]["connected"], false) << status.dump();
+    EXPECT_TRUE(status["mqtt"]["last_reached"].is_null()) << status.dump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    ASSERT_TRUE(broker.Start());
+    TMqttPeer peer(broker.Port);
+    EXPECT_TRUE(peer.WaitFor(T("availability"), "online", 20000)) << daemon.Log();
+    EXPECT_TRUE(peer.WaitFor(T("state"), "ON"));
+    status = json::parse(Client({"status", "--json"}).Out);
+    EXPECT_EQ(status["mqtt"]["connected"], true) << status.dump();
+    EXPECT_TRUE(status["mqtt"]["last_reached"].is_string()) << status.dump();
 }
 
 }  // namespace

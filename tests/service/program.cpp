@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -79,8 +80,13 @@ void TModemStandIn::Run() {
             const std::string line = partial.substr(0, end);
             lines_.push_back({SteadyMs(), line});
             std::string reply = line + "\r";
-            if (Mode == Ok) reply += "\r\nOK\r\n";
-            if (Mode == Error) reply += "\r\nERROR\r\n";
+            std::string answer = Mode == Ok ? "\r\nOK\r\n" : Mode == Error ? "\r\nERROR\r\n" : "";
+            if (AnswerDelayMs > 0 && !answer.empty()) {
+                [[maybe_unused]] const ssize_t w = write(fd, reply.data(), reply.size());
+                reply.clear();
+                std::this_thread::sleep_for(std::chrono::milliseconds(AnswerDelayMs));
+            }
+            reply += answer;
             [[maybe_unused]] const ssize_t w = write(fd, reply.data(), reply.size());
         }
     }
@@ -106,6 +112,11 @@ bool TModemStandIn::WaitForLines(std::size_t count, int ms) const {
     return true;
 }
 
+std::string ProgramPath() {
+    const char* other = std::getenv("MODEMSWITCH_TEST_PROGRAM");
+    return other != nullptr && *other != '\0' ? other : MODEMSWITCH_PROGRAM;
+}
+
 namespace {
 
 std::string ReadFile(const std::string& path) {
@@ -121,7 +132,7 @@ std::string TempName(const char* what) {
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err, uid_t asUser,
-            std::string program = MODEMSWITCH_PROGRAM) {
+            std::string program = ProgramPath()) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
     const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);

@@ -17,6 +17,9 @@
 #include <vector>
 
 std::int64_t SteadyMs();
+// The program under test: the one built beside the tests, or another build
+// named by MODEMSWITCH_TEST_PROGRAM (to watch a test fail on an older one).
+std::string ProgramPath();
 
 // The far end of the cable: echoes every command line and answers "OK"
 // (or "ERROR", or nothing); each line is kept with the time it came.
@@ -28,6 +31,7 @@ public:
     ~TModemStandIn();
 
     std::atomic<TMode> Mode{Ok};
+    std::atomic<int> AnswerDelayMs{0};  // a slow modem: the echo at once, the answer this much later
     struct TLine {
         std::int64_t AtMs;
         std::string Text;  // without the "\r"
@@ -67,7 +71,7 @@ public:
     // drops root first, and `program` is then a copy that user may run.
     // Waits until the socket answers, or the daemon ends.
     TDaemon(std::vector<std::string> args, std::string socket, uid_t asUser = 0,
-            std::string program = MODEMSWITCH_PROGRAM);
+            std::string program = ProgramPath());
     ~TDaemon();
     bool Running();
     // The exit code once it ended within `ms` (after `signal` when given), -1 if it did not.

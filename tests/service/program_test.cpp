@@ -302,12 +302,17 @@ TEST_F(ProgramTest, PermissionDeniedNamesTheGroup) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
     TModemStandIn modem(port);
     chmod(modem.TerminalPath().c_str(), 0600);
-    fs::permissions(dir, fs::perms::all);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
     // A copy the user can reach: the build tree may lie in a private folder.
     const fs::path program = dir / "modemswitch";
-    fs::copy_file(MODEMSWITCH_PROGRAM, program);
+    fs::copy_file(ProgramPath(), program);
     fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec);
+    // The socket in a directory of the daemon's user, as the unit's runtime directory is.
+    const fs::path run_dir = dir / "run";
+    fs::create_directory(run_dir);
+    ASSERT_EQ(chown(run_dir.c_str(), 65534, 65534), 0);
+    socket = (run_dir / "sock").string();
     TDaemon daemon(DaemonArgs(), socket, 65534, program.string());  // nobody
     ASSERT_TRUE(daemon.Running()) << daemon.Log();
     const TRun run = Client({"on"});

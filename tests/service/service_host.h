@@ -29,7 +29,7 @@ struct TServiceHost {
     explicit TServiceHost(bool startOff = true, std::string pulse = "0") {
         StartFramework();
         Service = std::make_unique<TSwitchService>(
-            Line, TServiceOptions{std::move(pulse), startOff, [this] { return Clock.Now(); }, nullptr});
+            Line, TServiceOptions{std::move(pulse), startOff, [this] { return Clock.Now(); }, nullptr, nullptr});
         Service->Start();
         Deliver();
     }
