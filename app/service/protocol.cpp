@@ -27,22 +27,32 @@ json StatusObject(const TStatus& s) {
     return o;
 }
 
+// A field of the type it should have, else the fallback: a reply from a
+// daemon of another version, or from anyone, never throws.
+std::string TextField(const json& o, const char* key) {
+    const auto it = o.find(key);
+    return it != o.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+bool FlagField(const json& o, const char* key) {
+    const auto it = o.find(key);
+    return it != o.end() && it->is_boolean() && it->get<bool>();
+}
+
 bool StatusFrom(const json& o, TStatus& s) {
     if (!o.is_object()) return false;
-    const std::string state = o.value("state", "");
+    const std::string state = TextField(o, "state");
     s.State = state == "on" ? TSwitchState::On : state == "off" ? TSwitchState::Off : TSwitchState::Unknown;
-    s.Port = o.value("port", "");
-    s.Available = o.value("available", false);
-    s.Since = o.value("since", "");
+    s.Port = TextField(o, "port");
+    s.Available = FlagField(o, "available");
+    s.Since = TextField(o, "since");
     const auto remaining = o.find("pulse_remaining_s");
     if (remaining != o.end() && remaining->is_number()) s.PulseRemainingS = remaining->get<double>();
-    s.Confirmed = o.value("confirmed", false);
+    s.Confirmed = FlagField(o, "confirmed");
     const auto error = o.find("last_error");
     if (error != o.end() && error->is_string()) s.LastError = error->get<std::string>();
     if (const auto broker = o.find("mqtt"); broker != o.end() && broker->is_object()) {
-        s.Broker = TBrokerStatus{broker->value("connected", false), {}};
-        if (const auto reached = broker->find("last_reached"); reached != broker->end() && reached->is_string())
-            s.Broker->LastReached = reached->get<std::string>();
+        s.Broker = TBrokerStatus{FlagField(*broker, "connected"), TextField(*broker, "last_reached")};
     }
     return true;
 }
@@ -120,10 +130,16 @@ std::string ReplyLine(const TReply& reply) {
 
 bool ParseReplyLine(std::string_view line, TReply& reply) {
     const json o = json::parse(line, nullptr, false);
-    if (!o.is_object() || !o.contains("code") || !o["code"].is_number_integer()) return false;
-    reply.Code = o["code"].get<int>();
-    reply.Error = o.contains("error") && o["error"].is_string() ? o["error"].get<std::string>() : std::string();
-    return o.contains("status") && StatusFrom(o["status"], reply.Status);
+    if (!o.is_object()) return false;
+    const auto code = o.find("code");
+    if (code == o.end() || !code->is_number_integer()) return false;
+    // An exit code is 0 to 255; anything else is not a reply of ours.
+    const auto value = code->get<std::int64_t>();
+    if (value < 0 || value > 255) return false;
+    reply.Code = static_cast<int>(value);
+    reply.Error = TextField(o, "error");
+    const auto status = o.find("status");
+    return status != o.end() && StatusFrom(*status, reply.Status);
 }
 
 std::string StatusJson(const TStatus& status) { return Dump(StatusObject(status)); }

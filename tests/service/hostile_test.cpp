@@ -390,3 +390,40 @@ TEST_F(HostileTest, ALongDeviceNameIsNoUsageError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HostileTest, AMalformedReplyMakesTheClientSayNoMore) {
+    // Whatever answers on the socket, the client ends cleanly with its own codes.
+    const struct {
+        const char* Reply;
+        int Code;
+    } cases[] = {
+        {R"({"code":0,"status":{"state":null,"available":"yes","confirmed":1}})", 0},
+        {R"({"code":0,"error":7,"status":{"mqtt":{"connected":"x","last_reached":5}}})", 0},
+        {R"({"code":99999999999,"status":{}})", 69},
+        {R"({"code":-1,"status":{}})", 69},
+        {R"([])", 69},
+    };
+    for (const auto& c : cases) {
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(listen(listener, 4), 0);
+        std::thread server([&] {
+            const int fd = accept(listener, nullptr, nullptr);
+            const std::string line = std::string(c.Reply) + "\n";
+            if (write(fd, line.data(), line.size()) < 0) ADD_FAILURE();
+            close(fd);
+        });
+        const TRun run = Client({"status", "--json"});
+        server.join();
+        close(listener);
+        fs::remove(socket);
+        EXPECT_EQ(run.Code, c.Code) << c.Reply << "\n" << run.Err;
+    }
+}
+
+}  // namespace

@@ -43,6 +43,10 @@ TEST_F(ProgramTest, UsageErrorsAndNoDaemonHaveTheirCodes) {
     } cases[] = {
         {{"--version"}, 0},
         {{"--help"}, 0},
+        {{"daemon", "--help"}, 0},
+        {{"daemon", "--port", "1", "-h"}, 0},
+        {{"pulse", "--help"}, 0},
+        {{"is-on", "--help"}, 0},
         {{}, 64},
         {{"frobnicate"}, 64},
         {{"on", "--bogus"}, 64},
@@ -78,6 +82,7 @@ TEST_F(ProgramTest, UsageErrorsAndNoDaemonHaveTheirCodes) {
     const std::string help = RunProgram({"--help"}).Out;
     for (const char* code : {" 0 ", " 3 ", " 4 ", "64 ", "69 ", "74 ", "75 ", "77 ", "78 "})
         EXPECT_NE(help.find(code), std::string::npos) << "--help documents exit code" << code;
+    EXPECT_EQ(RunProgram({"daemon", "--help"}).Out, help) << "every verb's --help is the help";
 }
 
 TEST_F(ProgramTest, EveryVerbSwitchesAsTheButtonDoes) {
