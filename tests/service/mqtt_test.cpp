@@ -35,7 +35,7 @@ protected:
         return TServiceDirTest::DaemonArgs(more);
     }
     // The default device name: the host's, then the port's.
-    static std::string Id() {
+    static std::string DefaultId() {
         char host[256] = {};
         gethostname(host, sizeof host - 1);
         std::string id = std::string(host).substr(0, std::string(host).find('.')) + "_modem";
@@ -43,7 +43,7 @@ protected:
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
         return id;
     }
-    std::string T(const std::string& leaf) const { return "modemswitch/" + Id() + "/" + leaf; }
+    std::string T(const std::string& leaf) const { return "modemswitch/" + id + "/" + leaf; }
     // Waits until the modem has had `count` lines; gives all of them.
     std::string ModemAfter(const TModemStandIn& modem, std::size_t count) {
         modem.WaitForLines(count, 3000);
@@ -51,6 +51,7 @@ protected:
     }
 
     TBroker broker;
+    std::string id = DefaultId();
 };
 
 TEST_F(MqttTest, CommandsSwitchAndBadOnesAreRefused) {
@@ -287,7 +288,18 @@ TEST_F(MqttTest, BadMqttSettingsAreUsageErrors) {
 
 namespace {
 
-class MqttHostileTest : public MqttTest {};
+// Named, so the same tests run on a build from before the default name changed.
+class MqttHostileTest : public MqttTest {
+protected:
+    void SetUp() override {
+        MqttTest::SetUp();
+        id = "hostile";
+    }
+    Args DaemonArgs(Args more = {}) {
+        more.insert(more.begin(), {"--name", id});
+        return MqttTest::DaemonArgs(more);
+    }
+};
 
 TEST_F(MqttHostileTest, AOneOffPulseLeavesTheButtonsLength) {
     TModemStandIn modem(port);
