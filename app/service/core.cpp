@@ -118,7 +118,8 @@ void TSwitchService::Start() {
 
 void TSwitchService::Submit(const TRequest& request, TDone done) {
     queue_.push_back({request, std::move(done), false});
-    Pump();
+    // Never inside the caller's handler: it may be one the request closes.
+    PumpLater();
 }
 
 void TSwitchService::Pump() {

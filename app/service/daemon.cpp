@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -121,7 +122,7 @@ private:
 // A stop leaves the device as it is, unless asked otherwise; but a pulse
 // is a promise to switch off, and it is kept.
 int Stop(const TCommandLine& line, TSwitchService& service, std::optional<TMqttBridge>& bridge) {
-    sd_notify(0, "STOPPING=1");
+    if (sd_notify(0, "STOPPING=1") < 0) Log("cannot tell systemd the daemon stops");
     int code = exitOk;
     const bool pulse = service.PulseRunning();
     if (line.StopOff || pulse) {
@@ -169,15 +170,13 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
     if (!loop.EnableWatchdog()) Log("cannot tell systemd's watchdog the loop is alive");
     service.Start();
     Log("serving " + line.Device + " on " + line.Socket);
-    sd_notify(0, "READY=1");
+    if (sd_notify(0, "READY=1") < 0) Log("cannot tell systemd the daemon is ready");
     const int code = loop.Run();
     if (code < 0) return TResult::Fail(exitIoError, std::string("the event loop failed: ") + std::strerror(-code));
     return TResult{code, {}};  // a failed stop has said why
 }
 
-}  // namespace
-
-int RunDaemon(const TCommandLine& line) {
+int Daemon(const TCommandLine& line) {
     if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) Log("cannot ignore SIGPIPE");
     char dir[PATH_MAX];
     if (realpath(line.Dir.empty() ? "." : line.Dir.c_str(), dir) == nullptr) {
@@ -214,4 +213,15 @@ int RunDaemon(const TCommandLine& line) {
     StopFramework();
     if (!served.Message.empty()) Log(served.Message);
     return served.Code;
+}
+
+}  // namespace
+
+int RunDaemon(const TCommandLine& line) {
+    try {
+        return Daemon(line);
+    } catch (const std::exception& e) {
+        Log(std::string("the daemon ends: ") + e.what());
+        return exitIoError;
+    }
 }

@@ -4,11 +4,29 @@
 #include <sys/epoll.h>
 
 #include <chrono>
+#include <exception>
+#include <string>
+
+#include "app/service/log.h"
+#include "app/service/protocol.h"
 
 namespace {
 
 // Timers are kept in milliseconds; sd-event counts microseconds.
 constexpr std::uint64_t UsecPerMs = 1000;
+
+// Every handler runs under this: nothing may unwind through sd-event's C
+// frames. What escapes (memory exhausted) ends the loop with a log line.
+template <typename F>
+int Guarded(sd_event_source* source, F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        Log(std::string("the event loop ends: ") + e.what());
+        sd_event_exit(sd_event_source_get_event(source), exitIoError);
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -37,11 +55,10 @@ void TEventLoop::Exit(int code) { sd_event_exit(event_, code); }
 std::unique_ptr<TEventLoop::TWatch> TEventLoop::Watch(int fd, std::uint32_t events, TIoHandler handler) {
     auto owned = std::make_shared<TWatch::THandler>(std::move(handler));
     sd_event_source* source = nullptr;
-    const auto call = [](sd_event_source*, int, std::uint32_t revents, void* h) {
+    const auto call = [](sd_event_source* source, int, std::uint32_t revents, void* h) {
         // Kept alive through the call: the handler may end its own watch.
         const std::shared_ptr<TWatch::THandler> running = static_cast<TWatch::THandler*>(h)->shared_from_this();
-        running->Call(revents);
-        return 0;
+        return Guarded(source, [&] { running->Call(revents); });
     };
     if (sd_event_add_io(event_, &source, fd, events, call, owned.get()) < 0) return nullptr;
     return std::make_unique<TWatch>(source, std::move(owned));
@@ -53,9 +70,8 @@ bool TEventLoop::OnSignal(int signal, std::function<void()> handler) {
     sigaddset(&set, signal);
     if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return false;
     signalHandlers_.push_back(std::make_unique<std::function<void()>>(std::move(handler)));
-    const auto call = [](sd_event_source*, const signalfd_siginfo*, void* h) {
-        (*static_cast<std::function<void()>*>(h))();
-        return 0;
+    const auto call = [](sd_event_source* source, const signalfd_siginfo*, void* h) {
+        return Guarded(source, *static_cast<std::function<void()>*>(h));
     };
     // The source lives as long as the loop (floating: owned by the event).
     return sd_event_add_signal(event_, nullptr, signal, call, signalHandlers_.back().get()) >= 0;
@@ -65,8 +81,15 @@ bool TEventLoop::Post(std::function<void()> task) {
     auto owned = std::make_unique<std::function<void()>>(std::move(task));
     const auto call = [](sd_event_source* source, void* t) {
         std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(t));
+        sd_event* event = sd_event_ref(sd_event_source_get_event(source));
         sd_event_source_disable_unref(source);
-        (*run)();
+        try {
+            (*run)();
+        } catch (const std::exception& e) {
+            Log(std::string("the event loop ends: ") + e.what());
+            sd_event_exit(event, exitIoError);
+        }
+        sd_event_unref(event);
         return 0;
     };
     // Not floating: the one reference is ours, dropped when it has run.
@@ -103,11 +126,13 @@ void TEventLoop::Rearm() {
     sd_event_source_set_enabled(timerSource_, SD_EVENT_ONESHOT);
 }
 
-int TEventLoop::OnTime(sd_event_source*, std::uint64_t, void* self) {
+int TEventLoop::OnTime(sd_event_source* source, std::uint64_t, void* self) {
     auto& loop = *static_cast<TEventLoop*>(self);
     // One tick per wake-up, then back to the loop, so sockets and the port
     // are served between the ticks of a busy second.
-    if (const std::uintptr_t id = loop.queue_.TakeDue(NowMs())) DeliverTimerTick(id);
+    Guarded(source, [&] {
+        if (const std::uintptr_t id = loop.queue_.TakeDue(NowMs())) DeliverTimerTick(id);
+    });
     loop.Rearm();
     return 0;
 }

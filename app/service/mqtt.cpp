@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -250,7 +251,8 @@ void TMqttBridge::Post(TEvent event) {
 
 void TMqttBridge::Drain() {
     std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = read(wake_, &count, sizeof count);
+    // Nothing to read is no fault: the events are taken below either way.
+    if (read(wake_, &count, sizeof count) < 0 && errno != EAGAIN) Log(std::string("MQTT wake-up: ") + std::strerror(errno));
     std::deque<TEvent> events;
     {
         std::lock_guard lock(mutex_);
