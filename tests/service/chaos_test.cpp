@@ -27,6 +27,14 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+// AddressSanitizer keeps freed blocks in quarantine: the resident size of a
+// build with it grows though nothing leaks (LeakSanitizer looks after that).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long ResidentSlackKiB = 16384;
+#else
+constexpr long ResidentSlackKiB = 1024;
+#endif
+
 int ChaosSeconds() {
     const char* text = std::getenv("MODEMSWITCH_CHAOS_SECONDS");
     const int seconds = text != nullptr ? std::atoi(text) : 0;
@@ -132,7 +140,7 @@ TEST_F(ChaosTest, TheDaemonOutlastsEverythingAndKeepsItsWord) {
     }
     EXPECT_EQ(json::parse(Client({"status", "--json"}).Out)["state"], "off");
     EXPECT_LE(OpenDescriptors(daemon.Pid), descriptors + 1) << "descriptors flat";
-    EXPECT_LE(ResidentKiB(daemon.Pid), resident + 1024) << "memory flat";
+    EXPECT_LE(ResidentKiB(daemon.Pid), resident + ResidentSlackKiB) << "memory flat";
     EXPECT_GT(asked, 10);
 }
 

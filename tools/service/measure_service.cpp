@@ -145,7 +145,8 @@ int main(int argc, char** argv) {
     {
         TBroker broker;
         TMqttPeer peer(broker.Port, "modemswitch/#");
-        TDaemon mqtt({"--port", port, "--dir", dir.string(), "--mqtt", "127.0.0.1:" + std::to_string(broker.Port)},
+        TDaemon mqtt({"--port", port, "--dir", dir.string(), "--mqtt", "127.0.0.1:" + std::to_string(broker.Port),
+                      "--name", "modem"},
                      socket);
         const std::string topic = "modemswitch/modem/";
         peer.WaitFor(topic + "state", "OFF");
