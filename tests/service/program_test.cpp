@@ -348,3 +348,34 @@ TEST_F(ProgramTest, AMalformedMessageGetsAnErrorAndTheDaemonGoesOn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProgramTest, TellsSystemdItIsReadyAndItsLoopTurns) {
+    // systemd's side of the notify socket: a datagram socket the daemon is pointed at.
+    const std::string notify = (dir / "notify").string();
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, notify.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    setenv("NOTIFY_SOCKET", notify.c_str(), 1);
+    setenv("WATCHDOG_USEC", "400000", 1);
+    TModemStandIn modem(port);
+    TDaemon daemon(DaemonArgs(), socket);
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    daemon.Stop(SIGTERM);
+    std::string said;
+    char buffer[512];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) said += std::string(buffer, n) + "|";
+    close(fd);
+    EXPECT_NE(said.find("READY=1"), std::string::npos) << said;
+    EXPECT_NE(said.find("STOPPING=1"), std::string::npos) << said;
+    std::size_t pings = 0;
+    for (std::size_t at = 0; (at = said.find("WATCHDOG=1", at)) != std::string::npos; ++at) ++pings;
+    EXPECT_GE(pings, 3u) << "a ping at least every 400 ms: " << said;
+}
+
+}  // namespace
