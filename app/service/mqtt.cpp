@@ -4,7 +4,9 @@
 #include "app/service/mosquitto_api.h"
 #include "app/service/mqtt_payload.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -50,16 +52,24 @@ std::string Sanitized(std::string text) {
     return text;
 }
 
-// The password: the file's first line. stdio, not iostreams: these would
-// bring the whole locale machinery into a small resident daemon.
+// The password: the first line of a regular file, opened without following
+// a link or blocking, and read no further than a password can be long.
 bool ReadFirstLine(const std::string& path, std::string& line) {
-    FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) return false;
-    line.clear();
-    for (int c; (c = std::fgetc(file)) != EOF && c != '\n';) line += static_cast<char>(c);
-    std::fclose(file);
+    constexpr std::size_t MaxPassword = 1024;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st;
+    char buffer[MaxPassword + 1];
+    ssize_t n = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        do n = read(fd, buffer, sizeof buffer);
+        while (n < 0 && errno == EINTR);
+    close(fd);
+    if (n < 0) return false;
+    line.assign(buffer, static_cast<std::size_t>(n));
+    line = line.substr(0, line.find('\n'));
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
+    return line.size() <= MaxPassword;
 }
 
 bool ValidPort(const std::string& text, int& port) {
