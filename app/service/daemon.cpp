@@ -1,8 +1,8 @@
 // The daemon: the scheme on the event loop, the port watched, clients
 // served over a Unix socket, systemd told when it is ready and stopping.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/epoll.h>
+#include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <termios.h>
 #include <unistd.h>

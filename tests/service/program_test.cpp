@@ -144,7 +144,10 @@ TEST_F(ProgramTest, APulseSwitchesOffByItselfAndStatusCountsDown) {
     ASSERT_TRUE(status["pulse_remaining_s"].is_number());
     EXPECT_GT(status["pulse_remaining_s"].get<double>(), 2.0);
     EXPECT_LE(status["pulse_remaining_s"].get<double>(), 2.5);
-    EXPECT_NE(Client({"status"}).Out.find(", pulse 3 s left"), std::string::npos);
+    // Whole seconds, rounded up: 3 right after the switch-on, 2 on a slow machine.
+    const std::string line = Client({"status"}).Out;
+    EXPECT_TRUE(line.find(", pulse 3 s left") != std::string::npos || line.find(", pulse 2 s left") != std::string::npos)
+        << line;
     ASSERT_TRUE(modem.WaitForLines(3, 4000));
     const auto lines = modem.Lines();
     EXPECT_EQ(modem.Commands(), "ATH ATH1 ATH");
