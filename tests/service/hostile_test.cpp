@@ -8,13 +8,11 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -31,38 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using Args = std::vector<std::string>;
-
-// A connection to a Unix socket as any client makes it; -1 when refused.
-int Connect(const std::string& path, bool nonBlocking = false) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// What the daemon answered on `fd` within `ms`: the reply's code, or
-// nullopt for no reply.
-std::optional<int> ReplyCode(int fd, int ms) {
-    std::string text;
-    const std::int64_t end = SteadyMs() + ms;
-    while (text.find('\n') == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        const std::int64_t left = end - SteadyMs();
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return std::nullopt;
-        char buffer[4096];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) return std::nullopt;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    const json reply = json::parse(text.substr(0, text.find('\n')), nullptr, false);
-    if (!reply.is_object() || !reply.contains("code")) return std::nullopt;
-    return reply["code"].get<int>();
-}
 
 class HostileTest : public TServiceDirTest {
 protected:
@@ -217,7 +183,7 @@ TEST_F(HostileTest, AClientThatHalfClosesGetsItsReply) {
     TModemStandIn modem(port);
     TDaemon daemon(DaemonArgs(), socket);
     for (const std::string& request : std::vector<std::string>{"{\"verb\":\"on\"}\n", "{\"verb\":\"status\"}"}) {
-        const int fd = Connect(socket);
+        const int fd = ConnectUnix(socket);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
         shutdown(fd, SHUT_WR);
@@ -242,7 +208,7 @@ TEST_F(HostileTest, IdleConnectionsLockNobodyOut) {
         const gid_t groups[] = {dialout->gr_gid};
         if (setgroups(1, groups) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
         std::vector<int> fds;
-        for (int i = 0; i < 100; ++i) fds.push_back(Connect(socket));
+        for (int i = 0; i < 100; ++i) fds.push_back(ConnectUnix(socket));
         int refused = 0, busy = 0, late = 0;
         for (int fd : fds) {
             if (fd < 0) ++refused;
@@ -278,7 +244,7 @@ TEST_F(HostileTest, ABurstOfConnectionsWaitsInTheBacklog) {
     TModemStandIn modem(port);
     TDaemon daemon(DaemonArgs(), socket);
     for (int i = 0; i < 30; ++i) {
-        const int fd = Connect(socket);
+        const int fd = ConnectUnix(socket);
         if (fd >= 0) {
             if (write(fd, "garbage\n", 8) < 0) ADD_FAILURE();
             close(fd);
@@ -287,7 +253,7 @@ TEST_F(HostileTest, ABurstOfConnectionsWaitsInTheBacklog) {
     std::vector<int> fds;
     int refused = 0;
     for (int i = 0; i < 300; ++i) {
-        const int fd = Connect(socket, true);
+        const int fd = ConnectUnix(socket, true);
         if (fd < 0) ++refused;
         else fds.push_back(fd);
     }
@@ -341,14 +307,8 @@ TEST_F(HostileTest, TheFallbackSocketCannotBeSquatted) {
         if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
         mkdir(home.c_str(), 0700);
         std::vector<int> listeners;
-        for (const std::string& path : {home + "/modemswitch.sock", home + ".sock"}) {
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-            if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd, 8) == 0)
-                listeners.push_back(fd);
-        }
+        for (const std::string& path : {home + "/modemswitch.sock", home + ".sock"})
+            if (const int fd = BindUnix(path, SOCK_STREAM); fd >= 0) listeners.push_back(fd);
         if (write(ready[1], "x", 1) < 0) _exit(2);
         const std::string lie = R"({"code":0,"error":null,"status":{"state":"on","port":"x","available":true}})" "\n";
         for (;;) {
@@ -406,12 +366,8 @@ TEST_F(HostileTest, AMalformedReplyMakesTheClientSayNoMore) {
         {R"([])", 69},
     };
     for (const auto& c : cases) {
-        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(listen(listener, 4), 0);
+        const int listener = BindUnix(socket, SOCK_STREAM);
+        ASSERT_GE(listener, 0);
         std::thread server([&] {
             const int fd = accept(listener, nullptr, nullptr);
             const std::string line = std::string(c.Reply) + "\n";

@@ -8,11 +8,15 @@
 #include <sys/wait.h>
 #include <grp.h>
 #include <termios.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 std::int64_t SteadyMs() {
@@ -110,6 +114,55 @@ bool TModemStandIn::WaitForLines(std::size_t count, int ms) const {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+namespace {
+
+sockaddr_un UnixAddress(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    return address;
+}
+
+}  // namespace
+
+int ConnectUnix(const std::string& path, bool nonBlocking) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+    const sockaddr_un address = UnixAddress(path);
+    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int BindUnix(const std::string& path, int type) {
+    const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = UnixAddress(path);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        (type == SOCK_STREAM && listen(fd, 8) != 0)) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::optional<int> ReplyCode(int fd, int ms) {
+    std::string text;
+    const std::int64_t end = SteadyMs() + ms;
+    while (text.find('\n') == std::string::npos) {
+        pollfd p{fd, POLLIN, 0};
+        const std::int64_t left = end - SteadyMs();
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return std::nullopt;
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) return std::nullopt;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    const nlohmann::json reply = nlohmann::json::parse(text.substr(0, text.find('\n')), nullptr, false);
+    if (!reply.is_object() || !reply.contains("code") || !reply["code"].is_number_integer()) return std::nullopt;
+    return reply["code"].get<int>();
 }
 
 std::string ProgramPath() {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +57,14 @@ private:
     mutable std::mutex mutex_;
     std::vector<TLine> lines_;
 };
+
+// A Unix socket at `path` as a client connects to it (-1 when refused), or
+// as a server binds it, listening when it is a stream (-1 when it cannot).
+int ConnectUnix(const std::string& path, bool nonBlocking = false);
+int BindUnix(const std::string& path, int type);
+// The code of the reply line that comes on `fd` within `ms`; nullopt for
+// none, or for a line that is no reply.
+std::optional<int> ReplyCode(int fd, int ms);
 
 struct TRun {
     int Code = -1;

@@ -334,17 +334,11 @@ TEST_F(ProgramTest, AMalformedMessageGetsAnErrorAndTheDaemonGoesOn) {
     TDaemon daemon(DaemonArgs(), socket);
     for (const std::string& message : std::vector<std::string>{"hello\n", "{\"verb\":\"explode\"}\n", "{\"verb\":\"pulse\",\"seconds\":\"-1\"}\n",
                                       "[1,2]\n", std::string(5000, 'x')}) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, socket.c_str());
-        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const int fd = ConnectUnix(socket);
+        ASSERT_GE(fd, 0);
         ASSERT_EQ(write(fd, message.data(), message.size()), static_cast<ssize_t>(message.size()));
-        char reply[4096] = {};
-        const ssize_t n = read(fd, reply, sizeof reply - 1);
+        EXPECT_EQ(ReplyCode(fd, 3000), 64) << message.substr(0, 40);
         close(fd);
-        ASSERT_GT(n, 0) << message.substr(0, 40);
-        EXPECT_EQ(nlohmann::json::parse(reply)["code"], 64) << message.substr(0, 40);
     }
     EXPECT_EQ(Client({"status"}).Code, 0);
     EXPECT_TRUE(daemon.Running());
@@ -357,11 +351,8 @@ namespace {
 TEST_F(ProgramTest, TellsSystemdItIsReadyAndItsLoopTurns) {
     // systemd's side of the notify socket: a datagram socket the daemon is pointed at.
     const std::string notify = (dir / "notify").string();
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, notify.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = BindUnix(notify, SOCK_DGRAM);
+    ASSERT_GE(fd, 0);
     setenv("NOTIFY_SOCKET", notify.c_str(), 1);
     setenv("WATCHDOG_USEC", "400000", 1);
     TModemStandIn modem(port);
