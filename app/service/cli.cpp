@@ -29,7 +29,17 @@ enum : int {
     optDiscoveryPrefix,
     optForget,
     optJson,
+    optWatch,
+    optWatchEvery,
+    optWatchTimeout,
+    optWatchFails,
+    optWatchAction,
+    optWatchOff,
+    optWatchGrace,
+    optWatchMax,
 };
+
+bool IsNumber(const std::string& text, long& value);
 
 // What an option without a value on the command line takes from the
 // environment.
@@ -42,7 +52,85 @@ const char* const EnvironmentNames[][2] = {
     {"name", "MODEMSWITCH_NAME"},
     {"mqtt-prefix", "MODEMSWITCH_MQTT_PREFIX"},
     {"discovery-prefix", "MODEMSWITCH_DISCOVERY_PREFIX"},
+    {"watch", "MODEMSWITCH_WATCH"},  // targets parted by spaces or commas
+    {"watch-every", "MODEMSWITCH_WATCH_EVERY"},
+    {"watch-timeout", "MODEMSWITCH_WATCH_TIMEOUT"},
+    {"watch-fails", "MODEMSWITCH_WATCH_FAILS"},
+    {"watch-action", "MODEMSWITCH_WATCH_ACTION"},
+    {"watch-off", "MODEMSWITCH_WATCH_OFF"},
+    {"watch-grace", "MODEMSWITCH_WATCH_GRACE"},
+    {"watch-max", "MODEMSWITCH_WATCH_MAX"},
 };
+
+// The watchdog's numbers, each within what makes sense.
+struct TWatchNumber {
+    const char* Name;
+    int TWatchOptions::*Field;
+    int Min, Max;
+};
+const TWatchNumber WatchNumbers[] = {
+    {"watch-every", &TWatchOptions::EverySeconds, 1, 86400}, {"watch-timeout", &TWatchOptions::TimeoutSeconds, 1, 60},
+    {"watch-fails", &TWatchOptions::Fails, 1, 1000},         {"watch-off", &TWatchOptions::OffSeconds, 1, 3600},
+    {"watch-grace", &TWatchOptions::GraceSeconds, 0, 86400}, {"watch-max", &TWatchOptions::MaxActions, 0, 1000},
+};
+
+// The watchdog's settings from the environment and the command line, the
+// command line's last: "--watch-every" -> "15".
+bool WatchSettings(const std::vector<std::pair<std::string, std::string>>& given, TWatchOptions& watch,
+                   std::string& error) {
+    bool targetsFromCommandLine = false;
+    for (const auto& [name, value] : given) {
+        if (name == "watch" || name == "env:watch") {
+            // The command line's targets replace the environment's.
+            if (name == "watch" && !targetsFromCommandLine) watch.Targets.clear();
+            targetsFromCommandLine = targetsFromCommandLine || name == "watch";
+            std::string list = value;
+            for (char& c : list)
+                if (c == ',' || c == '\t') c = ' ';
+            for (std::size_t at = 0; at < list.size();) {
+                const std::size_t end = std::min(list.find(' ', at), list.size());
+                if (end > at) {
+                    TWatchTarget target;
+                    if (!ParseWatchTarget(std::string_view(list).substr(at, end - at), target)) {
+                        error = "--watch is HOST, HOST:PORT or [IPv6]:PORT, not \"" + list.substr(at, end - at) + "\"";
+                        return false;
+                    }
+                    watch.Targets.push_back(target);
+                }
+                at = end + 1;
+            }
+            continue;
+        }
+        const std::string option = name.starts_with("env:") ? name.substr(4) : name;
+        if (option == "watch-action") {
+            if (value != "cycle" && value != "pulse") {
+                error = "--watch-action is cycle or pulse";
+                return false;
+            }
+            watch.Action = value == "cycle" ? TWatchAction::Cycle : TWatchAction::Pulse;
+            continue;
+        }
+        for (const TWatchNumber& number : WatchNumbers) {
+            if (option != number.Name) continue;
+            long parsed = 0;
+            if (!IsNumber(value, parsed) || parsed < number.Min || parsed > number.Max) {
+                error = "--" + option + " is a whole number from " + std::to_string(number.Min) + " to " +
+                        std::to_string(number.Max) + ", not \"" + value + "\"";
+                return false;
+            }
+            watch.*number.Field = static_cast<int>(parsed);
+        }
+    }
+    if (watch.Targets.size() > 16) {
+        error = "--watch: at most 16 targets";
+        return false;
+    }
+    if (!watch.Targets.empty() && watch.TimeoutSeconds >= watch.EverySeconds) {
+        error = "--watch-timeout must be shorter than --watch-every";
+        return false;
+    }
+    return true;
+}
 
 // A topic level: no separators, no wildcards, not empty.
 bool IsTopicLevel(const std::string& text) {
@@ -83,10 +171,14 @@ std::string UsageText() {
            "                     [--mqtt HOST[:PORT] [--mqtt-user U --mqtt-password-file F]\n"
            "                      [--mqtt-tls-ca FILE] [--name ID] [--mqtt-prefix P]\n"
            "                      [--discovery-prefix P] [--forget]]\n"
+           "                     [--watch TARGET ... [--watch-every 30] [--watch-timeout 2]\n"
+           "                      [--watch-fails 3] [--watch-action cycle|pulse] [--watch-off 10]\n"
+           "                      [--watch-grace 300] [--watch-max 3]]\n"
            "  modemswitch on | off | toggle   [--socket PATH] [--json]\n"
            "  modemswitch pulse SECONDS       [--socket PATH] [--json]\n"
            "  modemswitch status              [--socket PATH] [--json]\n"
            "  modemswitch is-on               [--socket PATH]\n"
+           "  modemswitch watch [status|pause|resume] [--socket PATH] [--json]\n"
            "  modemswitch --help | --version\n"
            "\n"
            "The daemon holds the modem's port (DEVICE: a path, or N for COM N) and\n"
@@ -98,6 +190,12 @@ std::string UsageText() {
            "MODEMSWITCH_MQTT_PASSWORD_FILE, MODEMSWITCH_MQTT_TLS_CA, MODEMSWITCH_NAME,\n"
            "MODEMSWITCH_MQTT_PREFIX and MODEMSWITCH_DISCOVERY_PREFIX give the same;\n"
            "MODEMSWITCH_PORT gives --port.\n"
+           "With --watch it is a watchdog: when no TARGET (HOST for an ICMP echo,\n"
+           "HOST:PORT for a TCP connection) has answered in --watch-fails rounds, it\n"
+           "cycles the device's power (cycle: off, --watch-off seconds, on; pulse: a\n"
+           "pulse of --watch-off seconds), then waits --watch-grace seconds, at most\n"
+           "--watch-max times a day. MODEMSWITCH_WATCH, MODEMSWITCH_WATCH_EVERY, ...\n"
+           "give the same.\n"
            "Every verb takes --help.\n"
            "Default socket: " + DefaultSocketPath() + "\n"
            "\n"
@@ -141,10 +239,14 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
     if (verb == "daemon") {
         daemon = true;
         line.Mode = TCommandLine::Daemon;
+    } else if (verb == "watch") {
+        line.Mode = TCommandLine::Client;
+        line.WatchVerb = true;
+        line.Request.Verb = TVerb::Status;
     } else if (verb == "is-on") {
         line.Mode = TCommandLine::IsOn;
         line.Request.Verb = TVerb::Status;
-    } else if (const auto known = VerbFromName(verb)) {
+    } else if (const auto known = VerbFromName(verb); known && (Switches(*known) || *known == TVerb::Status)) {
         line.Mode = TCommandLine::Client;
         line.Request.Verb = *known;
     } else {
@@ -164,16 +266,29 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
         {"mqtt-prefix", required_argument, nullptr, optMqttPrefix},
         {"discovery-prefix", required_argument, nullptr, optDiscoveryPrefix},
         {"forget", no_argument, nullptr, optForget},
-        {"json", no_argument, nullptr, optJson},             {nullptr, 0, nullptr, 0},
+        {"json", no_argument, nullptr, optJson},
+        {"watch", required_argument, nullptr, optWatch},
+        {"watch-every", required_argument, nullptr, optWatchEvery},
+        {"watch-timeout", required_argument, nullptr, optWatchTimeout},
+        {"watch-fails", required_argument, nullptr, optWatchFails},
+        {"watch-action", required_argument, nullptr, optWatchAction},
+        {"watch-off", required_argument, nullptr, optWatchOff},
+        {"watch-grace", required_argument, nullptr, optWatchGrace},
+        {"watch-max", required_argument, nullptr, optWatchMax},
+        {nullptr, 0, nullptr, 0},
     };
     std::string port, mqtt, name;
+    std::vector<std::pair<std::string, std::string>> watch;  // the watchdog's, in the order given
     if (daemon) {
         std::string* const targets[] = {&port, &mqtt, &line.Mqtt.User, &line.Mqtt.PasswordFile, &line.Mqtt.TlsCa,
                                         &name, &line.Mqtt.Prefix, &line.Mqtt.DiscoveryPrefix};
         for (std::size_t i = 0; i < std::size(EnvironmentNames); ++i)
-            if (const char* value = std::getenv(EnvironmentNames[i][1]); value != nullptr && *value != '\0')
-                *targets[i] = value;
+            if (const char* value = std::getenv(EnvironmentNames[i][1]); value != nullptr && *value != '\0') {
+                if (i < std::size(targets)) *targets[i] = value;
+                else watch.emplace_back(std::string("env:") + EnvironmentNames[i][0], value);
+            }
     }
+    bool watchSettingGiven = false;
     const bool takesJson = line.Mode == TCommandLine::Client;
     opterr = 0;
     optind = 1;  // argv + 1 below: the verb is the program name of the options
@@ -223,10 +338,30 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             case optDiscoveryPrefix: line.Mqtt.DiscoveryPrefix = value; break;
             case optForget: line.Forget = true; break;
             case optJson: line.Json = true; break;
+            case optWatch:
+            case optWatchEvery:
+            case optWatchTimeout:
+            case optWatchFails:
+            case optWatchAction:
+            case optWatchOff:
+            case optWatchGrace:
+            case optWatchMax:
+                watch.emplace_back(options[index].name, value);
+                watchSettingGiven = watchSettingGiven || option != optWatch;
+                break;
             default: break;
         }
     }
     std::vector<std::string> rest(argv + 1 + optind, argv + argc);
+    if (line.WatchVerb && !rest.empty()) {
+        if (rest[0] == "pause") line.Request.Verb = TVerb::WatchPause;
+        else if (rest[0] == "resume") line.Request.Verb = TVerb::WatchResume;
+        else if (rest[0] != "status") {
+            error = "watch is followed by status, pause or resume, not \"" + rest[0] + "\"";
+            return false;
+        }
+        rest.erase(rest.begin());
+    }
     if (line.Request.Verb == TVerb::Pulse && line.Mode == TCommandLine::Client) {
         if (rest.size() != 1) {
             error = "pulse takes one number of seconds";
@@ -267,6 +402,11 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
                         std::to_string(MaxMqttId) + " characters (no '/', '+' or '#')";
                 return false;
             }
+        }
+        if (!WatchSettings(watch, line.Watch, error)) return false;
+        if (line.Watch.Targets.empty() && watchSettingGiven) {
+            error = "the --watch-... settings need --watch TARGET";
+            return false;
         }
         if (line.Mqtt.Host.empty() && line.Forget) {
             error = "--forget needs --mqtt";

@@ -6,18 +6,24 @@
 //                      [--mqtt HOST[:PORT] [--mqtt-user U --mqtt-password-file F]
 //                       [--mqtt-tls-ca FILE] [--name ID] [--mqtt-prefix P]
 //                       [--discovery-prefix P] [--forget]]
-// The daemon's MQTT settings may also come from the environment
-// (MODEMSWITCH_MQTT, MODEMSWITCH_MQTT_USER, ...), for a unit's environment file.
+//                      [--watch TARGET ... [--watch-every S] [--watch-timeout S]
+//                       [--watch-fails N] [--watch-action cycle|pulse] [--watch-off S]
+//                       [--watch-grace S] [--watch-max N]]
+// The daemon's MQTT and watchdog settings may also come from the
+// environment (MODEMSWITCH_MQTT, MODEMSWITCH_WATCH, ...), for a unit's
+// environment file.
 //   modemswitch on | off | toggle [--socket PATH] [--json]
 //   modemswitch pulse SECONDS [--socket PATH] [--json]
 //   modemswitch status [--socket PATH] [--json]
 //   modemswitch is-on [--socket PATH]
+//   modemswitch watch [status|pause|resume] [--socket PATH] [--json]
 //   modemswitch --help | --version
 
 #include <string>
 
 #include "app/service/mqtt.h"
 #include "app/service/protocol.h"
+#include "app/service/watch_options.h"
 
 struct TCommandLine {
     enum TMode { Help, Version, Daemon, Client, IsOn } Mode = Help;
@@ -26,6 +32,7 @@ struct TCommandLine {
     // Clients
     TRequest Request;
     bool Json = false;
+    bool WatchVerb = false;  // "watch ...": the watchdog's lines
 
     // The daemon
     std::string Device;        // the port's path
@@ -35,6 +42,7 @@ struct TCommandLine {
     bool StopOff = false;
     TMqttOptions Mqtt;    // Host empty: no MQTT
     bool Forget = false;  // remove what the daemon published on MQTT, then end
+    TWatchOptions Watch;  // no targets: no watchdog
 };
 
 // False with a one-line reason for bad usage (exit 64).

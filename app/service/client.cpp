@@ -104,6 +104,15 @@ int RunClient(const TCommandLine& line) {
         }
     }
     const bool status = line.Request.Verb == TVerb::Status;
+    if (line.WatchVerb && reply.Code == exitOk) {
+        if (!reply.Status.Watch) {
+            Print("modemswitch: the daemon runs no watchdog: start it with --watch TARGET\n", stderr);
+            return exitUnavailable;
+        }
+        Print(!line.Json ? WatchLines(*reply.Status.Watch) : status ? WatchJson(*reply.Status.Watch) + "\n" : ReplyJson(reply),
+              stdout);
+        return exitOk;
+    }
     if (line.Json)
         Print(status ? StatusJson(reply.Status) : ReplyJson(reply), stdout);
     else if (reply.Code == exitOk)

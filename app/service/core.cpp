@@ -117,6 +117,7 @@ void TSwitchService::Start() {
 }
 
 void TSwitchService::Submit(const TRequest& request, TDone done) {
+    if (Requested && Switches(request.Verb)) Requested(request);
     queue_.push_back({request, std::move(done), false});
     // Never inside the caller's handler: it may be one the request closes.
     PumpLater();
@@ -127,7 +128,7 @@ void TSwitchService::Pump() {
     pumping_ = true;
     while (!current_ && !queue_.empty()) {
         // status needs nothing of the switching; everything else waits for it to stand still.
-        if (queue_.front().Request.Verb != TVerb::Status && SwitchingBusy()) {
+        if (Switches(queue_.front().Request.Verb) && SwitchingBusy()) {
             pumpTimer_->SetEnabled(true);
             break;
         }
@@ -159,6 +160,12 @@ void TSwitchService::Begin() {
     outcomeTimer_->SetEnabled(true);
     switch (current_->Request.Verb) {
         case TVerb::Status: return Finish(exitOk, {});
+        case TVerb::WatchPause:
+        case TVerb::WatchResume: {
+            if (!WatchControl) return Finish(exitUnavailable, "the daemon runs no watchdog: start it with --watch TARGET");
+            const TResult done = WatchControl(current_->Request.Verb);
+            return Finish(done.Code, done.Message);
+        }
         case TVerb::On:
             if (state == TSwitchState::On) return Finish(exitOk, {});
             return requests.Toggle();

@@ -55,6 +55,11 @@ public:
     std::function<void()> Changed;
     // Adds what other parts of the daemon know to every status.
     std::function<void(TStatus&)> Decorate;
+    // Told of every request that moves the switch, as it is submitted: the
+    // watchdog yields to a person's switch.
+    std::function<void(const TRequest&)> Requested;
+    // Serves "watch pause" and "watch resume"; none: no watchdog.
+    std::function<TResult(TVerb)> WatchControl;
     // The device switched off now, whatever the switching is doing: for a
     // stop. Fails when "ATH\r" could not be written.
     TResult SwitchOffNow();

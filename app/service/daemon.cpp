@@ -24,6 +24,7 @@
 #include "app/service/mqtt.h"
 #include "app/service/run.h"
 #include "app/service/server.h"
+#include "app/service/watchdog.h"
 #include "framework/events.h"
 #include "winlib/codepage.h"
 #include "winlib/inifile.h"
@@ -62,6 +63,30 @@ TResult PrivateDirectory(const std::string& socket) {
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 077) != 0)
         return TResult::Fail(exitDenied, dir + " is not a directory of this user's alone (0700): not used; give --socket");
     return TResult::Ok();
+}
+
+// ICMP targets need a way to send echoes; without one the watchdog could
+// only ever fail, and cycle the device for nothing.
+TResult IcmpUsable(const TWatchOptions& watch) {
+    for (const TWatchTarget& target : watch.Targets) {
+        if (!target.Icmp()) continue;
+        const int family = target.Host.find(':') != std::string::npos ? AF_INET6 : AF_INET;
+        if (IcmpAccess(family) != TIcmpAccess::None) continue;
+        return TResult::Fail(exitConfig,
+                             "cannot send ICMP echoes (to " + target.Text + "): allow the daemon's group unprivileged ones "
+                             "(sysctl net.ipv4.ping_group_range=\"GID GID\"), give the daemon CAP_NET_RAW, or watch "
+                             "HOST:PORT (a TCP connection) instead");
+    }
+    return TResult::Ok();
+}
+
+// Where the watchdog's actions outlive the daemon: systemd's state
+// directory, else the daemon's folder; a file for every port.
+std::string WatchHistoryPath(const std::string& dir, const std::string& device) {
+    std::string base = dir;
+    if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && *state == '/')
+        base = std::string(state).substr(0, std::string(state).find(':'));
+    return base + "/watchdog-" + MqttIdFromPort(device, "") + ".actions";
 }
 
 // What the modem sends is read as it comes, so nothing piles up unread; a
@@ -138,16 +163,39 @@ int Stop(const TCommandLine& line, TSwitchService& service, std::optional<TMqttB
 
 // The daemon's parts, alive from the start of the loop to its end.
 TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& loop, TModemLine& modem,
-              TDaemonFiles& files) {
+              TDaemonFiles& files, const std::string& dir) {
     TSwitchService service(modem, TServiceOptions{pulse, line.StartOff, nullptr, Log,
                                                   [&loop](std::function<void()> task) { return loop.Post(std::move(task)); }});
     TPortWatch watch(loop, modem, service);
     TServer server(loop, service);
     std::optional<TMqttBridge> bridge;
-    service.Decorate = [&files, &bridge](TStatus& status) {
+    const TWatchHistory history(files, WatchHistoryPath(dir, line.Device));
+    std::optional<TNetworkProber> prober;
+    std::optional<TWatchdog> watchdog;
+    if (!line.Watch.Targets.empty()) {
+        if (TResult icmp = IcmpUsable(line.Watch); !icmp) return icmp;
+        prober.emplace(loop, line.Watch.Targets, line.Watch.TimeoutSeconds * 1000);
+        watchdog.emplace(service, *prober, line.Watch, history, Log);
+        service.Requested = [&watchdog](const TRequest& request) { watchdog->Requested(request); };
+        service.WatchControl = [&watchdog](TVerb verb) {
+            return verb == TVerb::WatchPause ? watchdog->Pause() : watchdog->Resume();
+        };
+        watchdog->Changed = [&bridge] {
+            if (bridge) bridge->Publish();
+        };
+        if (line.StartOff && line.Watch.Action == TWatchAction::Cycle)
+            Log("watchdog: --on-start off switches the device off, and the cycle never powers a device it did not "
+                "switch off: with the device on the normally open contact, start with --on-start none");
+    }
+    service.Decorate = [&files, &bridge, &watchdog](TStatus& status) {
         if (!status.LastError)
             if (std::string problem = files.Problem(); !problem.empty()) status.LastError = std::move(problem);
         if (bridge) status.Broker = bridge->Broker();
+        if (watchdog) status.Watch = watchdog->Status();
+    };
+    service.Changed = [&bridge, &watchdog] {
+        if (watchdog) watchdog->StateChanged();
+        if (bridge) bridge->Publish();
     };
     bool stopping = false;
     const auto stop = [&] {
@@ -169,6 +217,7 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
     // Under WatchdogSec= systemd restarts a loop that stops turning.
     if (!loop.EnableWatchdog()) Log("cannot tell systemd's watchdog the loop is alive");
     service.Start();
+    if (watchdog) watchdog->Start();
     Log("serving " + line.Device + " on " + line.Socket);
     if (sd_notify(0, "READY=1") < 0) Log("cannot tell systemd the daemon is ready");
     const int code = loop.Run();
@@ -209,7 +258,7 @@ int Daemon(const TCommandLine& line) {
     TModemLine modem(PlatformSerialDevice(), line.Device);
     TScopedOverride<TSerialSeam, TSerialDevice> useModem(&modem);
     StartFramework();
-    const TResult served = Serve(line, *pulse, loop, modem, files);
+    const TResult served = Serve(line, *pulse, loop, modem, files, dir);
     StopFramework();
     if (!served.Message.empty()) Log(served.Message);
     return served.Code;

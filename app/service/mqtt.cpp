@@ -131,11 +131,9 @@ TMqttBridge::TMqttBridge(TEventLoop& loop, TSwitchService& service, TMqttOptions
                                bridge.Publish();
                            },
                            this});
-    service_.Changed = [this] { Publish(); };
 }
 
 TMqttBridge::~TMqttBridge() {
-    service_.Changed = nullptr;
     tick_->SetEnabled(false);
     if (client_ != nullptr) {
         api_->loop_stop(client_, true);
@@ -279,8 +277,8 @@ void TMqttBridge::Handle(const TEvent& event) {
             backoffMs_ = 1000;
             connectedSinceMs_ = lastReachedMs_ = WallMs();
             Log("connected to the MQTT broker " + options_.Host + ":" + std::to_string(options_.Port));
-            for (const std::string& topic :
-                 {Topic("set"), Topic("pulse/set"), Topic("pulse_length/set"), options_.DiscoveryPrefix + "/status"})
+            for (const std::string& topic : {Topic("set"), Topic("pulse/set"), Topic("pulse_length/set"),
+                                             Topic("watchdog/set"), options_.DiscoveryPrefix + "/status"})
                 api_->subscribe(client_, nullptr, topic.c_str(), Qos);
             PublishDiscovery();
             Publish(true);
@@ -322,6 +320,12 @@ void TMqttBridge::Command(const std::string& topic, const std::string& payload) 
         std::string seconds, why;
         if (!ParseMqttPulse(payload, pulseLength_, seconds, why)) return refuse(why);
         return Run({TVerb::Pulse, seconds});
+    }
+    if (topic == Topic("watchdog/set")) {
+        // The watchdog's switch: off pauses it.
+        TVerb verb;
+        if (!ParseMqttSwitch(payload, verb) || verb == TVerb::Toggle) return refuse("ON or OFF expected");
+        return Run({verb == TVerb::On ? TVerb::WatchResume : TVerb::WatchPause, {}});
     }
     if (topic == Topic("pulse_length/set")) {
         std::string seconds;
@@ -370,11 +374,18 @@ void TMqttBridge::Publish(bool all) {
     attributes["last_error"] = s.LastError ? json(*s.LastError) : json(nullptr);
     attributes["version"] = version_;
     attributes["broker_connected_since"] = IsoTime(connectedSinceMs_);
+    // Without the seconds to the next probe: they would change the attributes every second.
+    if (s.Watch) attributes["watch"] = json::parse(WatchJson(*s.Watch, false), nullptr, false);
     const std::string attributesText = attributes.dump(-1, ' ', false, json::error_handler_t::replace);
     if (all || state != lastState_) Send(Topic("state"), lastState_ = state, true);
     if (all || availability != lastAvailability_) Send(Topic("availability"), lastAvailability_ = availability, true);
     if (all || attributesText != lastAttributes_) Send(Topic("attributes"), lastAttributes_ = attributesText, true);
     if (all && pulseLength_ != "0") Send(Topic("pulse_length"), pulseLength_, true);
+    if (!s.Watch) return;
+    const std::string connectivity = !s.Watch->Connected ? "None" : *s.Watch->Connected ? "ON" : "OFF";
+    const std::string watchdog = s.Watch->State == "paused" ? "OFF" : "ON";
+    if (all || connectivity != lastConnectivity_) Send(Topic("connectivity"), lastConnectivity_ = connectivity, true);
+    if (all || watchdog != lastWatchdog_) Send(Topic("watchdog"), lastWatchdog_ = watchdog, true);
 }
 
 std::string TMqttBridge::DiscoveryTopic(const char* component, const std::string& object) const {
@@ -421,6 +432,23 @@ void TMqttBridge::PublishDiscovery() {
     Send(DiscoveryTopic("switch", base), sw.dump(), true);
     Send(DiscoveryTopic("button", base + "_pulse"), button.dump(), true);
     Send(DiscoveryTopic("number", base + "_pulse_length"), number.dump(), true);
+    if (!service_.Status().Watch) return;
+    json connectivity = common("Connectivity", base + "_connectivity");
+    connectivity["state_topic"] = Topic("connectivity");
+    connectivity["device_class"] = "connectivity";
+    connectivity["payload_on"] = "ON";
+    connectivity["payload_off"] = "OFF";
+    json watchdog = common("Watchdog", base + "_watchdog");
+    watchdog["command_topic"] = Topic("watchdog/set");
+    watchdog["state_topic"] = Topic("watchdog");
+    watchdog["payload_on"] = "ON";
+    watchdog["payload_off"] = "OFF";
+    watchdog["state_on"] = "ON";
+    watchdog["state_off"] = "OFF";
+    watchdog["optimistic"] = false;
+    watchdog["icon"] = "mdi:restart-alert";
+    Send(DiscoveryTopic("binary_sensor", base + "_connectivity"), connectivity.dump(), true);
+    Send(DiscoveryTopic("switch", base + "_watchdog"), watchdog.dump(), true);
 }
 
 void TMqttBridge::Stop() {
@@ -463,11 +491,13 @@ TResult TMqttBridge::Forget() {
     }
     const std::string base = "modemswitch_" + options_.Id;
     const int before = acknowledged_;
-    for (const std::string& topic : {DiscoveryTopic("switch", base), DiscoveryTopic("button", base + "_pulse"),
-                                     DiscoveryTopic("number", base + "_pulse_length"), Topic("state"),
-                                     Topic("availability"), Topic("attributes"), Topic("pulse_length")})
-        Send(topic, "", true);
-    AwaitAcknowledged(before + 7, 5000);
+    const std::string topics[] = {DiscoveryTopic("switch", base), DiscoveryTopic("button", base + "_pulse"),
+                                  DiscoveryTopic("number", base + "_pulse_length"),
+                                  DiscoveryTopic("binary_sensor", base + "_connectivity"),
+                                  DiscoveryTopic("switch", base + "_watchdog"), Topic("state"), Topic("availability"),
+                                  Topic("attributes"), Topic("pulse_length"), Topic("connectivity"), Topic("watchdog")};
+    for (const std::string& topic : topics) Send(topic, "", true);
+    AwaitAcknowledged(before + static_cast<int>(std::size(topics)), 5000);
     Disconnect(true);
     return TResult::Ok();
 }

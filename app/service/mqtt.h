@@ -115,5 +115,5 @@ private:
     bool commandRunning_ = false;
     std::optional<TRequest> commandWaiting_;
     std::atomic<int> acknowledged_{0};  // publications the broker has taken
-    std::string lastState_, lastAvailability_, lastAttributes_;
+    std::string lastState_, lastAvailability_, lastAttributes_, lastConnectivity_, lastWatchdog_;
 };

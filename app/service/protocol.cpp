@@ -10,7 +10,26 @@ using nlohmann::json;
 
 namespace {
 
-constexpr std::string_view VerbNames[] = {"on", "off", "toggle", "pulse", "status"};
+constexpr std::string_view VerbNames[] = {"on", "off", "toggle", "pulse", "status", "watch-pause", "watch-resume"};
+
+json Optional(const std::optional<double>& value) { return value ? json(*value) : json(nullptr); }
+
+json WatchObject(const TWatchStatus& w, bool withNextProbe) {
+    json targets = json::array();
+    for (const TWatchTargetStatus& t : w.Targets)
+        targets.push_back({{"target", t.Target},
+                           {"ok", t.Ok ? json(*t.Ok) : json(nullptr)},
+                           {"rtt_ms", Optional(t.RttMs)},
+                           {"error", t.Error.empty() ? json(nullptr) : json(t.Error)}});
+    json o = {{"state", w.State},
+              {"fails", w.Fails},
+              {"actions_24h", w.Actions24h},
+              {"last_action", w.LastAction.empty() ? json(nullptr) : json(w.LastAction)},
+              {"connected", w.Connected ? json(*w.Connected) : json(nullptr)},
+              {"targets", targets}};
+    if (withNextProbe) o["next_probe_s"] = Optional(w.NextProbeS);
+    return o;
+}
 
 json StatusObject(const TStatus& s) {
     json o;
@@ -21,6 +40,7 @@ json StatusObject(const TStatus& s) {
     o["pulse_remaining_s"] = s.PulseRemainingS ? json(*s.PulseRemainingS) : json(nullptr);
     o["confirmed"] = s.Confirmed;
     o["last_error"] = s.LastError ? json(*s.LastError) : json(nullptr);
+    o["watch"] = s.Watch ? WatchObject(*s.Watch, true) : json(nullptr);
     if (s.Broker)
         o["mqtt"] = {{"connected", s.Broker->Connected},
                      {"last_reached", s.Broker->LastReached.empty() ? json(nullptr) : json(s.Broker->LastReached)}};
@@ -39,6 +59,40 @@ bool FlagField(const json& o, const char* key) {
     return it != o.end() && it->is_boolean() && it->get<bool>();
 }
 
+std::optional<double> NumberField(const json& o, const char* key) {
+    const auto it = o.find(key);
+    if (it == o.end() || !it->is_number()) return std::nullopt;
+    return it->get<double>();
+}
+
+int CountField(const json& o, const char* key) {
+    const auto it = o.find(key);
+    if (it == o.end() || !it->is_number_integer()) return 0;
+    const auto value = it->get<std::int64_t>();
+    return value < 0 || value > 1000000 ? 0 : static_cast<int>(value);
+}
+
+std::optional<bool> MaybeFlag(const json& o, const char* key) {
+    const auto it = o.find(key);
+    if (it == o.end() || !it->is_boolean()) return std::nullopt;
+    return it->get<bool>();
+}
+
+TWatchStatus WatchFrom(const json& o) {
+    TWatchStatus w;
+    w.State = TextField(o, "state");
+    w.Fails = CountField(o, "fails");
+    w.Actions24h = CountField(o, "actions_24h");
+    w.LastAction = TextField(o, "last_action");
+    w.NextProbeS = NumberField(o, "next_probe_s");
+    w.Connected = MaybeFlag(o, "connected");
+    if (const auto targets = o.find("targets"); targets != o.end() && targets->is_array())
+        for (const json& t : *targets)
+            if (t.is_object())
+                w.Targets.push_back({TextField(t, "target"), MaybeFlag(t, "ok"), NumberField(t, "rtt_ms"), TextField(t, "error")});
+    return w;
+}
+
 bool StatusFrom(const json& o, TStatus& s) {
     if (!o.is_object()) return false;
     const std::string state = TextField(o, "state");
@@ -54,6 +108,7 @@ bool StatusFrom(const json& o, TStatus& s) {
     if (const auto broker = o.find("mqtt"); broker != o.end() && broker->is_object()) {
         s.Broker = TBrokerStatus{FlagField(*broker, "connected"), TextField(*broker, "last_reached")};
     }
+    if (const auto watch = o.find("watch"); watch != o.end() && watch->is_object()) s.Watch = WatchFrom(*watch);
     return true;
 }
 
@@ -159,6 +214,32 @@ std::string StatusLine(const TStatus& status) {
         line += status.Broker->LastReached.empty() ? " (MQTT broker not reached yet)"
                                                    : " (MQTT broker last reached " + status.Broker->LastReached + ")";
     return line + "\n";
+}
+
+std::string WatchLines(const TWatchStatus& w) {
+    const auto number = [](double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", value);
+        return std::string(text);
+    };
+    std::string lines;
+    for (const TWatchTargetStatus& t : w.Targets) {
+        lines += t.Target + ": ";
+        if (!t.Ok) lines += "not probed yet";
+        else if (*t.Ok) lines += "answers" + (t.RttMs ? " in " + number(*t.RttMs) + " ms" : std::string());
+        else lines += "no answer" + (t.Error.empty() ? std::string() : " (" + t.Error + ")");
+        lines += "\n";
+    }
+    lines += "watchdog: " + w.State;
+    if (w.Fails > 0) lines += ", " + std::to_string(w.Fails) + (w.Fails == 1 ? " failed round" : " failed rounds");
+    lines += ", " + std::to_string(w.Actions24h) + (w.Actions24h == 1 ? " action" : " actions") + " in 24 h";
+    if (!w.LastAction.empty()) lines += " (last " + w.LastAction + ")";
+    if (w.NextProbeS) lines += ", next probe in " + std::to_string(std::lround(std::ceil(*w.NextProbeS))) + " s";
+    return lines + "\n";
+}
+
+std::string WatchJson(const TWatchStatus& watch, bool withNextProbe) {
+    return WatchObject(watch, withNextProbe).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 std::string IsoTime(std::int64_t unixMs) {

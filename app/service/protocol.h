@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/service/elements.h"
 
@@ -23,7 +24,11 @@ enum : int {
     exitConfig = 78,       // a bad setting in a file
 };
 
-enum class TVerb { On, Off, Toggle, Pulse, Status };
+// WatchPause and WatchResume are the watchdog's: "watch pause", "watch resume".
+enum class TVerb { On, Off, Toggle, Pulse, Status, WatchPause, WatchResume };
+
+// A verb that moves the switch.
+inline bool Switches(TVerb verb) { return verb != TVerb::Status && verb != TVerb::WatchPause && verb != TVerb::WatchResume; }
 
 struct TRequest {
     TVerb Verb = TVerb::Status;
@@ -36,6 +41,24 @@ struct TBrokerStatus {
     std::string LastReached;  // ISO 8601; empty: never since the start
 };
 
+// The watchdog, when there is one.
+struct TWatchTargetStatus {
+    std::string Target;
+    std::optional<bool> Ok;        // none: not probed yet
+    std::optional<double> RttMs;   // when it answered
+    std::string Error;             // why it did not; empty when it did
+};
+
+struct TWatchStatus {
+    std::string State;             // ok, failing, acting, grace, gave-up, paused, device-off
+    int Fails = 0;                 // failed rounds in a row that count
+    int Actions24h = 0;
+    std::string LastAction;        // ISO 8601; empty: never
+    std::optional<double> NextProbeS;  // none while paused or probing
+    std::optional<bool> Connected;     // the last round: any target answered; none before the first
+    std::vector<TWatchTargetStatus> Targets;
+};
+
 struct TStatus {
     TSwitchState State = TSwitchState::Unknown;
     std::string Port;
@@ -45,6 +68,7 @@ struct TStatus {
     bool Confirmed = false;
     std::optional<std::string> LastError;       // UTF-8
     std::optional<TBrokerStatus> Broker;        // none without MQTT
+    std::optional<TWatchStatus> Watch;          // none without --watch
 };
 
 struct TReply {
@@ -76,6 +100,11 @@ std::string ReplyJson(const TReply& reply);
 // `status`: "on /dev/ttyUSB0", "on /dev/ttyUSB0, pulse 4 s left",
 // "unknown /dev/ttyUSB0 (port not available)".
 std::string StatusLine(const TStatus& status);
+// `watch status`: a line for every target, then one for the watchdog.
+std::string WatchLines(const TWatchStatus& watch);
+// The watch object of `status --json` (`next_probe_s` left out when
+// `withNextProbe` is false: MQTT's attributes would change every second).
+std::string WatchJson(const TWatchStatus& watch, bool withNextProbe = true);
 
 // Milliseconds since the epoch as "2026-12-08T05:30:00.123Z".
 std::string IsoTime(std::int64_t unixMs);

@@ -4,6 +4,7 @@
 // "ERROR", or nothing, as the test says.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,9 +21,11 @@ public:
     bool Write(TPortHandle port, const char* bytes, std::uint32_t count, std::uint32_t& written) override {
         const bool ok = TFakeSerial::Write(port, bytes, count, written);
         if (ok && written > 0 && Mode != Silent) Unread += std::string(bytes, written) + (Mode == Ok ? "\r\nOK\r\n" : "\r\nERROR\r\n");
+        if (ok && written > 0 && Wrote) Wrote(std::string(bytes, written));
         return ok;
     }
     std::string Unread;  // echo and answer, not yet read by the line
+    std::function<void(const std::string&)> Wrote;
 };
 
 struct TServiceHost {
