@@ -71,7 +71,10 @@ TResult IcmpUsable(const TWatchOptions& watch) {
     for (const TWatchTarget& target : watch.Targets) {
         if (!target.Icmp()) continue;
         const int family = target.Host.find(':') != std::string::npos ? AF_INET6 : AF_INET;
-        if (IcmpAccess(family) != TIcmpAccess::None) continue;
+        const TIcmpAccess access = IcmpAccess(family);
+        if (access == TIcmpAccess::Datagram) Log("watchdog: ICMP echoes to " + target.Text + " on an unprivileged datagram socket");
+        if (access == TIcmpAccess::Raw) Log("watchdog: ICMP echoes to " + target.Text + " on a raw socket (CAP_NET_RAW)");
+        if (access != TIcmpAccess::None) continue;
         return TResult::Fail(exitConfig,
                              "cannot send ICMP echoes (to " + target.Text + "): allow the daemon's group unprivileged ones "
                              "(sysctl net.ipv4.ping_group_range=\"GID GID\"), give the daemon CAP_NET_RAW, or watch "

@@ -235,7 +235,8 @@ void TNetworkProber::Echo(std::size_t index, const sockaddr_storage& address, so
     const auto fail = [&](const char* what) { Settle(index, false, std::string(what) + ": " + std::strerror(errno)); };
     if (probe.Fd < 0) return fail("cannot make an ICMP socket");
     // Connected: only that host's packets come to this socket.
-    if (connect(probe.Fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) return fail("no route");
+    if (connect(probe.Fd, reinterpret_cast<const sockaddr*>(&address), length) != 0)
+        return Settle(index, false, std::strerror(errno));
     probe.Sequence = ++sequence_;
     unsigned char packet[8 + EchoPayload] = {};
     packet[0] = probe.Family == AF_INET6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO;

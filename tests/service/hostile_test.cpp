@@ -32,14 +32,6 @@ using Args = std::vector<std::string>;
 
 class HostileTest : public TServiceDirTest {
 protected:
-    json Status() { return json::parse(Client({"status", "--json"}).Out, nullptr, false); }
-    void WriteFile(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-    }
-    std::string ReadFile(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     // Bytes the process has read so far.
     static long ReadBytes(pid_t pid) {
         std::ifstream io("/proc/" + std::to_string(pid) + "/io");

@@ -281,6 +281,16 @@ TRun TServiceDirTest::Client(Args args) {
     return RunProgram(args);
 }
 
+nlohmann::json TServiceDirTest::Status() { return nlohmann::json::parse(Client({"status", "--json"}).Out, nullptr, false); }
+
+void TServiceDirTest::WriteFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(dir / name, std::ios::binary) << bytes;
+}
+
+std::string TServiceDirTest::ReadFile(const std::filesystem::path& path) const {
+    return ::ReadFile((path.is_absolute() ? path : dir / path).string());
+}
+
 TServiceDirTest::Args TServiceDirTest::DaemonArgs(Args more) {
     Args args{"--port", port, "--dir", dir.string()};
     args.insert(args.end(), more.begin(), more.end());

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
@@ -106,6 +107,11 @@ protected:
     TRun Client(Args args);
     // --port and --dir of this test, then `more`.
     Args DaemonArgs(Args more = {});
+    // `status --json` as the client prints it; discarded when it is no JSON.
+    nlohmann::json Status();
+    // A file in this test's folder (a relative path), or anywhere.
+    void WriteFile(const std::string& name, const std::string& bytes) const;
+    std::string ReadFile(const std::filesystem::path& path) const;
 
     std::filesystem::path dir;
     std::string socket, port;

@@ -23,18 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
 
-class ProgramTest : public TServiceDirTest {
-protected:
-    nlohmann::json Status() { return nlohmann::json::parse(Client({"status", "--json"}).Out); }
-    void WriteFile(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-    }
-    std::string ReadFile(const std::string& name) {
-        std::ifstream in(dir / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-};
+class ProgramTest : public TServiceDirTest {};
 
 TEST_F(ProgramTest, UsageErrorsAndNoDaemonHaveTheirCodes) {
     const struct {
