@@ -34,6 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (line.empty() || line.back() != '\n') std::abort();
         StatusLine(reply.Status);
         StatusJson(reply.Status);
+        if (reply.Status.Watch) {
+            const std::string lines = WatchLines(*reply.Status.Watch);
+            if (lines.empty() || lines.back() != '\n') std::abort();
+            WatchJson(*reply.Status.Watch, false);
+        }
     }
     return 0;
 }
