@@ -143,6 +143,18 @@ bool IsNumber(const std::string& text, long& value) {
     return true;
 }
 
+// What the daemon does to the device at its start and its stop.
+bool StartAndStop(const std::string& option, const std::string& value, TCommandLine& line, std::string& error) {
+    if (option == "on-start") {
+        if (value != "off" && value != "none") return error = "--on-start is off or none", false;
+        line.StartOff = value == "off";
+    } else {
+        if (value != "keep" && value != "off") return error = "--on-stop is keep or off", false;
+        line.StopOff = value == "off";
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string DefaultSocketPath() {
@@ -189,7 +201,8 @@ std::string UsageText() {
            "--forget removes its entries. MODEMSWITCH_MQTT, MODEMSWITCH_MQTT_USER,\n"
            "MODEMSWITCH_MQTT_PASSWORD_FILE, MODEMSWITCH_MQTT_TLS_CA, MODEMSWITCH_NAME,\n"
            "MODEMSWITCH_MQTT_PREFIX and MODEMSWITCH_DISCOVERY_PREFIX give the same;\n"
-           "MODEMSWITCH_PORT gives --port.\n"
+           "MODEMSWITCH_PORT gives --port, MODEMSWITCH_ON_START and MODEMSWITCH_ON_STOP\n"
+           "--on-start and --on-stop.\n"
            "With --watch it is a watchdog: when no TARGET (HOST for an ICMP echo,\n"
            "HOST:PORT for a TCP connection) has answered in --watch-fails rounds, it\n"
            "cycles the device's power (cycle: off, --watch-off seconds, on; pulse: a\n"
@@ -288,6 +301,12 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
                 else watch.emplace_back(std::string("env:") + EnvironmentNames[i][0], value);
             }
     }
+    // A unit's environment file may say what the unit's command line does not.
+    for (const char* option : {"on-start", "on-stop"}) {
+        const std::string variable = option == std::string("on-start") ? "MODEMSWITCH_ON_START" : "MODEMSWITCH_ON_STOP";
+        if (const char* value = std::getenv(variable.c_str()); daemon && value != nullptr && *value != '\0')
+            if (!StartAndStop(option, value, line, error)) return false;
+    }
     bool watchSettingGiven = false;
     const bool takesJson = line.Mode == TCommandLine::Client;
     opterr = 0;
@@ -316,18 +335,8 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             case optDir: line.Dir = value; break;
             case optSocket: line.Socket = value; break;
             case optOnStart:
-                if (value != "off" && value != "none") {
-                    error = "--on-start is off or none";
-                    return false;
-                }
-                line.StartOff = value == "off";
-                break;
             case optOnStop:
-                if (value != "keep" && value != "off") {
-                    error = "--on-stop is keep or off";
-                    return false;
-                }
-                line.StopOff = value == "off";
+                if (!StartAndStop(options[index].name, value, line, error)) return false;
                 break;
             case optMqtt: mqtt = value; break;
             case optMqttUser: line.Mqtt.User = value; break;

@@ -204,6 +204,18 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
     const auto stop = [&] {
         if (stopping) return;
         stopping = true;
+        // The watchdog's cut is a promise to restore the power, as a pulse is to end.
+        if (watchdog && watchdog->Cutting()) {
+            Log("stopping during the watchdog's off period: switching the device on first");
+            watchdog->Stop();
+            service.Submit({TVerb::On, {}}, [&](const TReply& on) {
+                if (on.Code != exitOk) Log(on.Error);
+                const int code = Stop(line, service, bridge);
+                loop.Exit(on.Code != exitOk ? on.Code : code);
+            });
+            return;
+        }
+        if (watchdog) watchdog->Stop();
         loop.Exit(Stop(line, service, bridge));
     };
     // Before any thread starts: a thread made earlier would take the

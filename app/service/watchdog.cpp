@@ -70,6 +70,20 @@ void TWatchdog::Start() {
     Round();
 }
 
+bool TWatchdog::Cutting() const {
+    return phase_ == TPhase::SwitchingOff || phase_ == TPhase::OffPeriod || phase_ == TPhase::SwitchingOn;
+}
+
+void TWatchdog::Stop() {
+    ++action_;
+    phase_ = TPhase::Idle;
+    paused_ = true;
+    probing_ = false;
+    prober_.Cancel();
+    roundTimer_->SetEnabled(false);
+    offTimer_->SetEnabled(false);
+}
+
 void TWatchdog::Graceful() {
     graceUntil_ = Now() + static_cast<std::int64_t>(options_.GraceSeconds) * 1000;
     fails_ = 0;

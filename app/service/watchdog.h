@@ -34,6 +34,11 @@ public:
     TResult Pause();
     TResult Resume();
 
+    // The watchdog has cut the device's power and means to restore it (cycle).
+    bool Cutting() const;
+    // Nothing more is probed or done: the daemon stops.
+    void Stop();
+
     // From the service: its state changed; a door asked for a switch.
     void StateChanged();
     void Requested(const TRequest& request);

@@ -154,7 +154,7 @@ protected:
     }
 };
 
-TEST_F(WatchTest, CyclesThePowerWhenNoTargetAnswersAndWaitsWhilePaused) {
+TEST_F(WatchTest, CyclesThePowerWhenNoTargetAnswersWaitsWhilePausedAndRestoresItAtAStop) {
     TModemStandIn modem(port);
     TAcceptingPort up;
     TSilentPort silent;
@@ -224,7 +224,15 @@ TEST_F(WatchTest, CyclesThePowerWhenNoTargetAnswersAndWaitsWhilePaused) {
     EXPECT_EQ(Client({"watch", "resume"}).Code, 0);
     EXPECT_EQ(WatchUntil([](const json& w) { return w["state"] == "ok" && w["connected"] == true; })["state"], "ok");
     EXPECT_GT(up.Accepted, accepted);
-    EXPECT_EQ(daemon.Stop(SIGTERM), 0);
+
+    // A stop during the off period restores the power first.
+    up.Close();
+    ASSERT_TRUE(modem.WaitForLines(4, 12000)) << daemon.Log();
+    const std::int64_t stopAt = SteadyMs();
+    EXPECT_EQ(daemon.Stop(SIGTERM), 0) << daemon.Log();
+    ASSERT_TRUE(modem.WaitForLines(5, 1000));
+    EXPECT_EQ(modem.Commands(), "ATH1 ATH ATH1 ATH ATH1");
+    EXPECT_LT(modem.Lines()[4].AtMs - stopAt, 1000);
 }
 
 TEST_F(WatchTest, IcmpEchoesAnswerOnTheLoopbackAndFailWhereNothingDoes) {

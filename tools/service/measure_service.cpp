@@ -6,12 +6,17 @@
 //     daemon, and 10,000 switch cycles of the same scheme on the virtual
 //     clock, with memory and descriptors before and after;
 //   - on MQTT (a broker on 127.0.0.1): "ON" published to "ATH1\r" at the
-//     modem, 1,000 commands in a row, idle CPU with the broker connected.
+//     modem, 1,000 commands in a row, idle CPU with the broker connected;
+//   - with a watchdog: idle CPU with three targets every 30 s, and a
+//     command's "ATH1\r" while probe rounds run every second, beside the
+//     same command without one.
 //
 //   measure_service [--idle SECONDS]
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -72,6 +77,60 @@ double CpuSeconds(pid_t pid) {
 std::int64_t LineAt(const TModemStandIn& modem, std::size_t n) {
     if (!modem.WaitForLines(n, 3000)) return -1;
     return modem.Lines()[n - 1].AtMs;
+}
+
+// A TCP service on 127.0.0.1 that accepts and closes every connection.
+class TAcceptor {
+public:
+    TAcceptor() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd_, 64) != 0) return;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        Port = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            for (;;) {
+                const int c = accept(fd_, nullptr, nullptr);
+                if (c < 0) return;
+                close(c);
+            }
+        });
+    }
+    ~TAcceptor() {
+        shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        close(fd_);
+    }
+    int Port = 0;
+
+private:
+    int fd_;
+    std::thread thread_;
+};
+
+struct TSpread {
+    double Median, P95, Max;
+};
+
+TSpread Spread(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    if (v.empty()) return {0, 0, 0};
+    return {v[v.size() / 2], v[v.size() * 95 / 100], v.back()};
+}
+
+// "on" to "ATH1\r" at the modem, `cycles` times (later switch-ons alone).
+std::vector<double> SwitchOnTimes(const TModemStandIn& modem, const std::string& socket, int cycles) {
+    std::vector<double> times;
+    for (int i = 0; i <= cycles; ++i) {
+        const std::size_t before = modem.Lines().size();
+        const std::int64_t t0 = SteadyMs();
+        RunProgram({"on", "--socket", socket});
+        if (i > 0) times.push_back(static_cast<double>(LineAt(modem, before + 1) - t0));
+        RunProgram({"off", "--socket", socket});
+    }
+    return times;
 }
 
 void Usage(const char* what, pid_t pid) {
@@ -176,6 +235,40 @@ int main(int argc, char** argv) {
                     (CpuSeconds(mqtt.Pid) - mqttCpu0) / idleSeconds * 100);
         Usage("after the idle time", mqtt.Pid);
         mqtt.Stop(SIGTERM);
+    }
+
+    {
+        TAcceptor service;
+        const std::string tcp = "127.0.0.1:" + std::to_string(service.Port),
+                          named = "localhost:" + std::to_string(service.Port);
+        std::printf("with a watchdog (127.0.0.1 by ICMP, %s and %s by TCP):\n", tcp.c_str(), named.c_str());
+        constexpr int Cycles = 60;
+        const std::vector<double> alone = [&] {
+            TDaemon plain({"--port", port, "--dir", dir.string()}, socket);
+            return SwitchOnTimes(modem, socket, Cycles);
+        }();
+        std::vector<double> watched;
+        {
+            TDaemon watching({"--port", port, "--dir", dir.string(), "--watch", "127.0.0.1", "--watch", tcp, "--watch",
+                              named, "--watch-every", "1", "--watch-timeout", "1"},
+                             socket);
+            watched = SwitchOnTimes(modem, socket, Cycles);
+        }
+        const TSpread a = Spread(alone), w = Spread(watched);
+        std::printf("  \"ATH1\\r\" after \"on\" (%d each)      median / 95th / max\n", Cycles);
+        std::printf("    without --watch                  %.1f / %.1f / %.1f ms\n", a.Median, a.P95, a.Max);
+        std::printf("    rounds every second              %.1f / %.1f / %.1f ms (target: within 5 ms)\n", w.Median,
+                    w.P95, w.Max);
+        TDaemon idle({"--port", port, "--dir", dir.string(), "--watch", "127.0.0.1", "--watch", tcp, "--watch", named},
+                     socket);
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        Usage("three targets, every 30 s", idle.Pid);
+        const double cpu0 = CpuSeconds(idle.Pid);
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        std::printf("  idle CPU over %d s, every 30 s    %.3f %% (target <= 0.05 %%)\n", idleSeconds,
+                    (CpuSeconds(idle.Pid) - cpu0) / idleSeconds * 100);
+        Usage("after the idle time", idle.Pid);
+        idle.Stop(SIGTERM);
     }
 
     // The same scheme and service, in this process on the virtual clock.
