@@ -18,12 +18,12 @@ constexpr std::uint64_t UsecPerMs = 1000;
 // Every handler runs under this: nothing may unwind through sd-event's C
 // frames. What escapes (memory exhausted) ends the loop with a log line.
 template <typename F>
-int Guarded(sd_event_source* source, F&& handler) {
+int Guarded(sd_event* event, F&& handler) {
     try {
         handler();
     } catch (const std::exception& e) {
         Log(std::string("the event loop ends: ") + e.what());
-        sd_event_exit(sd_event_source_get_event(source), exitIoError);
+        sd_event_exit(event, exitIoError);
     }
     return 0;
 }
@@ -42,6 +42,8 @@ TEventLoop::TEventLoop() : installed_(this) {
 }
 
 TEventLoop::~TEventLoop() {
+    for (auto& [source, task] : posted_) sd_event_source_disable_unref(source);
+    posted_.clear();
     sd_event_source_disable_unref(timerSource_);
     sd_event_unref(event_);
 }
@@ -58,7 +60,7 @@ std::unique_ptr<TEventLoop::TWatch> TEventLoop::Watch(int fd, std::uint32_t even
     const auto call = [](sd_event_source* source, int, std::uint32_t revents, void* h) {
         // Kept alive through the call: the handler may end its own watch.
         const std::shared_ptr<TWatch::THandler> running = static_cast<TWatch::THandler*>(h)->shared_from_this();
-        return Guarded(source, [&] { running->Call(revents); });
+        return Guarded(sd_event_source_get_event(source), [&] { running->Call(revents); });
     };
     if (sd_event_add_io(event_, &source, fd, events, call, owned.get()) < 0) return nullptr;
     return std::make_unique<TWatch>(source, std::move(owned));
@@ -71,31 +73,27 @@ bool TEventLoop::OnSignal(int signal, std::function<void()> handler) {
     if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return false;
     signalHandlers_.push_back(std::make_unique<std::function<void()>>(std::move(handler)));
     const auto call = [](sd_event_source* source, const signalfd_siginfo*, void* h) {
-        return Guarded(source, *static_cast<std::function<void()>*>(h));
+        return Guarded(sd_event_source_get_event(source), *static_cast<std::function<void()>*>(h));
     };
     // The source lives as long as the loop (floating: owned by the event).
     return sd_event_add_signal(event_, nullptr, signal, call, signalHandlers_.back().get()) >= 0;
 }
 
 bool TEventLoop::Post(std::function<void()> task) {
-    auto owned = std::make_unique<std::function<void()>>(std::move(task));
-    const auto call = [](sd_event_source* source, void* t) {
-        std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(t));
-        sd_event* event = sd_event_ref(sd_event_source_get_event(source));
+    const auto call = [](sd_event_source* source, void* self) {
+        auto& loop = *static_cast<TEventLoop*>(self);
+        const auto it = loop.posted_.find(source);
+        if (it == loop.posted_.end()) return 0;
+        const std::function<void()> run = std::move(it->second);
+        loop.posted_.erase(it);
         sd_event_source_disable_unref(source);
-        try {
-            (*run)();
-        } catch (const std::exception& e) {
-            Log(std::string("the event loop ends: ") + e.what());
-            sd_event_exit(event, exitIoError);
-        }
-        sd_event_unref(event);
-        return 0;
+        return Guarded(loop.event_, run);
     };
-    // Not floating: the one reference is ours, dropped when it has run.
+    // Not floating: the loop keeps the reference, and drops what never ran
+    // when it goes, so an event that ends with tasks waiting leaks nothing.
     sd_event_source* source = nullptr;
-    if (sd_event_add_defer(event_, &source, call, owned.get()) < 0) return false;
-    owned.release();
+    if (sd_event_add_defer(event_, &source, call, this) < 0) return false;
+    posted_.emplace(source, std::move(task));
     return true;
 }
 
@@ -130,7 +128,7 @@ int TEventLoop::OnTime(sd_event_source* source, std::uint64_t, void* self) {
     auto& loop = *static_cast<TEventLoop*>(self);
     // One tick per wake-up, then back to the loop, so sockets and the port
     // are served between the ticks of a busy second.
-    Guarded(source, [&] {
+    Guarded(sd_event_source_get_event(source), [&] {
         if (const std::uintptr_t id = loop.queue_.TakeDue(NowMs())) DeliverTimerTick(id);
     });
     loop.Rearm();

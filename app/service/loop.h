@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -55,6 +56,7 @@ private:
     sd_event_source* timerSource_ = nullptr;  // one source, armed for the queue's next due time
     TTimerQueue queue_;
     std::vector<std::unique_ptr<std::function<void()>>> signalHandlers_;
+    std::map<sd_event_source*, std::function<void()>> posted_;  // tasks waiting to run
     TScopedOverride<TTimerSeam, TTimerService> installed_;
 };
 
