@@ -408,15 +408,20 @@ void TMqttBridge::PublishDiscovery() {
                     {"retain", false},
                     {"device", device}};
     };
-    json sw = common("Device", base);
+    // A switch that shows what the daemon published, never what it was told.
+    const auto onOff = [&](const std::string& name, const std::string& uniqueId, const std::string& leaf) {
+        json entity = common(name, uniqueId);
+        entity["command_topic"] = Topic(leaf + "/set");
+        entity["state_topic"] = Topic(leaf);
+        entity["payload_on"] = entity["state_on"] = "ON";
+        entity["payload_off"] = entity["state_off"] = "OFF";
+        entity["optimistic"] = false;
+        return entity;
+    };
+    json sw = onOff("Device", base, "");
     sw["command_topic"] = Topic("set");
     sw["state_topic"] = Topic("state");
-    sw["payload_on"] = "ON";
-    sw["payload_off"] = "OFF";
-    sw["state_on"] = "ON";
-    sw["state_off"] = "OFF";
     sw["json_attributes_topic"] = Topic("attributes");
-    sw["optimistic"] = false;
     json button = common("Pulse", base + "_pulse");
     button["command_topic"] = Topic("pulse/set");
     button["payload_press"] = "PRESS";
@@ -438,14 +443,7 @@ void TMqttBridge::PublishDiscovery() {
     connectivity["device_class"] = "connectivity";
     connectivity["payload_on"] = "ON";
     connectivity["payload_off"] = "OFF";
-    json watchdog = common("Watchdog", base + "_watchdog");
-    watchdog["command_topic"] = Topic("watchdog/set");
-    watchdog["state_topic"] = Topic("watchdog");
-    watchdog["payload_on"] = "ON";
-    watchdog["payload_off"] = "OFF";
-    watchdog["state_on"] = "ON";
-    watchdog["state_off"] = "OFF";
-    watchdog["optimistic"] = false;
+    json watchdog = onOff("Watchdog", base + "_watchdog", "watchdog");
     watchdog["icon"] = "mdi:restart-alert";
     Send(DiscoveryTopic("binary_sensor", base + "_connectivity"), connectivity.dump(), true);
     Send(DiscoveryTopic("switch", base + "_watchdog"), watchdog.dump(), true);
