@@ -217,11 +217,11 @@ std::string UsageText() {
            "   3  is-on: off\n"
            "   4  is-on: unknown, or no daemon\n"
            "  64  bad usage\n"
-           "  69  no daemon reachable, or the port does not exist\n"
+           "  69  no daemon reachable, or the port does not exist; watch: no watchdog\n"
            "  74  the command could not be written, or the modem answered ERROR\n"
            "  75  the port is held by another process, or pulse while on\n"
            "  77  permission denied on the port\n"
-           "  78  a bad setting in a file\n";
+           "  78  a bad setting in a file, or no way to send the watchdog's ICMP echoes\n";
 }
 
 bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& error) {
