@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/switching.h"
+#include "app/service/clock.h"
 #include "winlib/codepage.h"
 
 namespace {
@@ -98,9 +98,7 @@ TSwitchService::~TSwitchService() {
 }
 
 std::int64_t TSwitchService::Now() const {
-    if (options_.NowMs) return options_.NowMs();
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return options_.NowMs ? options_.NowMs() : SteadyMs();
 }
 
 void TSwitchService::Note(const std::string& line) const {

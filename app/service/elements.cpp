@@ -1,6 +1,6 @@
 #include "app/service/elements.h"
 
-#include <chrono>
+#include "app/service/clock.h"
 
 void TQXSwitchState::doOn(TData&, std::uint16_t) {
     if (Reported) Reported(SwitchedOn);
@@ -16,10 +16,7 @@ void TQXSwitchState::doPortError(TData& value, std::uint16_t) {
 }
 
 void TQXSwitchState::Set(TSwitchState state, bool confirmed) {
-    if (state != State || SinceUnixMs == 0) {
-        using namespace std::chrono;
-        SinceUnixMs = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    }
+    if (state != State || SinceUnixMs == 0) SinceUnixMs = WallMs();
     State = state;
     Confirmed = confirmed;
 }

@@ -3,10 +3,10 @@
 #include <signal.h>
 #include <sys/epoll.h>
 
-#include <chrono>
 #include <exception>
 #include <string>
 
+#include "app/service/clock.h"
 #include "app/service/log.h"
 #include "app/service/protocol.h"
 
@@ -97,13 +97,8 @@ bool TEventLoop::Post(std::function<void()> task) {
     return true;
 }
 
-std::int64_t TEventLoop::NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 std::uintptr_t TEventLoop::Start(TTimer* timer, std::int32_t interval) {
-    const std::uintptr_t id = queue_.Start(timer, interval, NowMs());
+    const std::uintptr_t id = queue_.Start(timer, interval, SteadyMs());
     Rearm();
     return id;
 }
@@ -129,7 +124,7 @@ int TEventLoop::OnTime(sd_event_source* source, std::uint64_t, void* self) {
     // One tick per wake-up, then back to the loop, so sockets and the port
     // are served between the ticks of a busy second.
     Guarded(sd_event_source_get_event(source), [&] {
-        if (const std::uintptr_t id = loop.queue_.TakeDue(NowMs())) DeliverTimerTick(id);
+        if (const std::uintptr_t id = loop.queue_.TakeDue(SteadyMs())) DeliverTimerTick(id);
     });
     loop.Rearm();
     return 0;

@@ -48,7 +48,6 @@ public:
     void Stop(TTimer* timer, std::uintptr_t id) override;
 
 private:
-    static std::int64_t NowMs();
     void Rearm();
     static int OnTime(sd_event_source*, std::uint64_t, void* self);
 

@@ -1,6 +1,7 @@
 #include "app/service/mqtt.h"
 
 #include "app/service/log.h"
+#include "app/service/clock.h"
 #include "app/service/mosquitto_api.h"
 #include "app/service/mqtt_payload.h"
 
@@ -34,16 +35,6 @@ std::string Trimmed(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-std::int64_t SteadyMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-std::int64_t WallMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 std::string Sanitized(std::string text) {

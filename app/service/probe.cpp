@@ -6,23 +6,18 @@
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
 #include <sys/epoll.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 
+#include "app/service/clock.h"
+
 namespace {
 
 constexpr std::int32_t LookupPollMs = 20;
 constexpr std::size_t EchoPayload = 16;
-
-double MonotonicMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
-}
 
 int IcmpProtocol(int family) { return family == AF_INET6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP); }
 
@@ -215,7 +210,7 @@ void TNetworkProber::PollLookups() {
 void TNetworkProber::Launch(std::size_t index, const sockaddr_storage& address, socklen_t length) {
     TProbe& probe = *probes_[index];
     probe.Family = address.ss_family;
-    probe.StartedMs = MonotonicMs();
+    probe.StartedMs = SteadyMsFine();
     if (targets_[index].Icmp())
         Echo(index, address, length);
     else
@@ -306,7 +301,7 @@ void TNetworkProber::Settle(std::size_t index, bool ok, std::string error) {
     TProbe& probe = *probes_[index];
     if (probe.Done) return;
     probe.Done = true;
-    results_[index] = TProbeResult{ok, ok ? MonotonicMs() - probe.StartedMs : 0, std::move(error)};
+    results_[index] = TProbeResult{ok, ok ? SteadyMsFine() - probe.StartedMs : 0, std::move(error)};
     // Safe inside the probe's own handler: the loop keeps a running handler alive.
     probe.Close();
     if (--pending_ > 0) return;

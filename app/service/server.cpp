@@ -10,20 +10,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "app/service/clock.h"
 #include "app/service/log.h"
 
 namespace {
 
 // A request is one short line; anything longer is not one.
 constexpr std::size_t MaxRequest = 4096;
-
-std::int64_t NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 bool AddressOf(const std::string& path, sockaddr_un& address) {
     address = sockaddr_un{};
@@ -201,7 +196,7 @@ void TServer::Accept() {
         auto connection = std::make_unique<TConnection>();
         connection->Fd = fd;
         connection->User = peer.uid;
-        connection->Deadline = NowMs() + limits_.RequestDeadlineMs;
+        connection->Deadline = SteadyMs() + limits_.RequestDeadlineMs;
         connection->Watch = loop_.Watch(fd, EPOLLIN, [this, id](std::uint32_t events) {
             if (events & EPOLLOUT) return Flush(id);
             Read(id);
@@ -262,7 +257,7 @@ void TServer::Answer(std::uint64_t id, const TReply& reply) {
     const auto it = connections_.find(id);
     if (it == connections_.end()) return;  // gone before its answer: nobody to tell
     it->second->Output = ReplyLine(reply);
-    it->second->Deadline = NowMs() + limits_.RequestDeadlineMs;
+    it->second->Deadline = SteadyMs() + limits_.RequestDeadlineMs;
     Flush(id);
 }
 
@@ -301,7 +296,7 @@ void TServer::Drop(std::uint64_t id) {
 }
 
 void TServer::Sweep() {
-    const std::int64_t now = NowMs();
+    const std::int64_t now = SteadyMs();
     for (auto it = connections_.begin(); it != connections_.end();) {
         const std::uint64_t id = it->first;
         TConnection* c = it->second.get();

@@ -1,8 +1,9 @@
 #include "app/service/watchdog.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+
+#include "app/service/clock.h"
 
 namespace {
 
@@ -39,15 +40,11 @@ TWatchdog::~TWatchdog() {
 }
 
 std::int64_t TWatchdog::Now() const {
-    if (clock_.NowMs) return clock_.NowMs();
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return clock_.NowMs ? clock_.NowMs() : SteadyMs();
 }
 
 std::int64_t TWatchdog::Wall() const {
-    if (clock_.WallMs) return clock_.WallMs();
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return clock_.WallMs ? clock_.WallMs() : WallMs();
 }
 
 void TWatchdog::Note(const std::string& line) const {
