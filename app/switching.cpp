@@ -194,3 +194,18 @@ TClassMultiElement_16D88F0::TClassMultiElement_16D88F0(TQXMultiElement* containe
     CancelHub->onEvent[0] = QX_LINK(CounterResetHub, doEvent, 1);
     CancelHub->onEvent[1] = QX_LINK(TimerStopHub, doEvent, 0);
 }
+
+bool TClassMultiElement_16D8160::Stepping() const { return StepTimer->Enabled(); }
+
+std::int64_t TClassMultiElement_16D8160::PulseOffAfterMs(const TData& pulseText) const {
+    const auto* countdown = static_cast<const TClassMultiElement_16D88F0*>(Countdown->Boundary->Scheme);
+    if (countdown->ZeroCheck->Matches(AsText(pulseText).view())) return -1;
+    // PulseCalc's threshold, as ExpiryCheck compares it with the whole-second count.
+    TData calculated;
+    SetReal(calculated, AsReal(pulseText) - 2);
+    const std::int32_t threshold = AsInteger(calculated);
+    const std::int64_t ticks = threshold < 1 ? 1 : static_cast<std::int64_t>(threshold) + 1;
+    const std::int64_t step = StepTimer->Interval();
+    // Step 5 starts the countdown; the expiry's toggle writes at step 7.
+    return step + ticks * countdown->SecondTimer->Interval() + 2 * step;
+}

@@ -83,4 +83,13 @@ public:
     TQXMathParse* PulseCalc;
     TQXHub* CountdownStartHub;
     TQXHub* OpenHub;
+
+    // What a host may ask without reaching into the steps:
+    // the sequencer runs (between a toggle and the step that stops it), so
+    // a toggle now joins the steps under way, as a click does;
+    bool Stepping() const;
+    // how long after the switch-on report "ATH\r" follows for this pulse
+    // text, as step 5, the countdown and the expiry's toggle run it; -1 when
+    // the text keeps the device on.
+    std::int64_t PulseOffAfterMs(const TData& pulseText) const;
 };

@@ -174,10 +174,9 @@ void TQXFormatStr::doFormat(TData& value, std::uint16_t) {
 
 // --- TQXStrMask ---
 
-void TQXStrMask::doCompare(TData& value, std::uint16_t) {
-    const TText s = FetchText(value, Text, TText());
+bool TQXStrMask::Matches(std::string_view text) const {
     // The added zero bytes make the mask account for the whole text.
-    std::string t(s.view());
+    std::string t(text);
     t.push_back('\0');
     std::string m(Mask.view());
     m.push_back('\0');
@@ -185,5 +184,10 @@ void TQXStrMask::doCompare(TData& value, std::uint16_t) {
         AnsiLower(t);
         AnsiLower(m);
     }
-    ForwardText(value, MaskMatch(t, m) ? onTrue : onFalse, s);
+    return MaskMatch(t, m);
+}
+
+void TQXStrMask::doCompare(TData& value, std::uint16_t) {
+    const TText s = FetchText(value, Text, TText());
+    ForwardText(value, Matches(s.view()) ? onTrue : onFalse, s);
 }

@@ -56,4 +56,6 @@ public:
     TQX_Event onFalse;
 
     void doCompare(TData& value, std::uint16_t index);
+    // Whether the whole of `text` matches the mask, as doCompare decides.
+    bool Matches(std::string_view text) const;
 };

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,15 +21,6 @@ constexpr std::int32_t OutcomeWaitMs = 5000;
 // The switching runs a step after its report (stop, countdown); a toggle
 // before that would be lost, as a click is.
 constexpr std::int32_t PumpRetryMs = 10;
-
-// The switching's steps as a pulse runs them: the countdown starts 100 ms
-// after the switch-on report, expires after max(1, floor(N - 2) + 1) s, and
-// "ATH\r" follows 200 ms after the expiry.
-std::int64_t PulseOffDelayMs(const std::string& pulse) {
-    const double seconds = std::strtod(pulse.c_str(), nullptr);
-    const double expiry = std::max(1.0, std::floor(seconds - 2) + 1);
-    return 100 + static_cast<std::int64_t>(expiry) * 1000 + 200;
-}
 
 std::string Printable(const std::string& command) {
     std::string s = command;
@@ -137,10 +127,14 @@ void TSwitchService::Pump() {
     pumping_ = false;
 }
 
+const TClassMultiElement_16D8160* TSwitchService::Switching() const {
+    if (scheme_.Switcher->Boundary == nullptr) return nullptr;
+    return static_cast<const TClassMultiElement_16D8160*>(scheme_.Switcher->Boundary->Scheme);
+}
+
 bool TSwitchService::SwitchingBusy() const {
-    if (scheme_.Switcher->Boundary == nullptr) return false;
-    const auto* switching = static_cast<const TClassMultiElement_16D8160*>(scheme_.Switcher->Boundary->Scheme);
-    return switching != nullptr && switching->StepTimer->Enabled();
+    const TClassMultiElement_16D8160* switching = Switching();
+    return switching != nullptr && switching->Stepping();
 }
 
 void TSwitchService::ResetIfNeeded() {
@@ -240,8 +234,8 @@ void TSwitchService::Settle() {
             const bool confirmed = command.Answer == TAnswer::Ok;
             state.Set(on ? TSwitchState::On : TSwitchState::Off, confirmed);
             state.LastError.clear();
-            const std::string pulse = AsText(scheme_.PulseText->Value).str();
-            pulseDeadline_ = on && pulse != "0" ? reportedAt_ + PulseOffDelayMs(pulse) : -1;
+            const std::int64_t pulseOff = on && Switching() != nullptr ? Switching()->PulseOffAfterMs(scheme_.PulseText->Value) : -1;
+            pulseDeadline_ = pulseOff >= 0 ? reportedAt_ + pulseOff : -1;
             Note(std::string("switched ") + (on ? "on" : "off") + (confirmed ? "" : " (no answer from the modem)"));
             return Complete(exitOk, {});
         }
@@ -329,7 +323,7 @@ bool TSwitchService::PulseRunning() const {
     if (scheme_.State->State == TSwitchState::On && pulseDeadline_ >= 0) return true;
     if (!current_) return false;
     const TVerb verb = current_->Request.Verb;
-    const bool pulsed = AsText(scheme_.PulseText->Value).str() != "0";
+    const bool pulsed = Switching() != nullptr && Switching()->PulseOffAfterMs(scheme_.PulseText->Value) >= 0;
     return verb == TVerb::Pulse || (pulsed && (verb == TVerb::On || verb == TVerb::Toggle));
 }
 

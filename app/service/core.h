@@ -16,6 +16,8 @@
 #include "app/service/scheme.h"
 #include "winlib/timer.h"
 
+class TClassMultiElement_16D8160;
+
 struct TServiceOptions {
     std::string DefaultPulse = "0";  // a valid pulse text
     bool StartOff = true;            // write "ATH\r" at start
@@ -76,6 +78,7 @@ private:
 
     void Pump();
     void PumpLater();
+    const TClassMultiElement_16D8160* Switching() const;  // the switching sub-scheme, once made
     bool SwitchingBusy() const;
     void Begin();
     void Finish(int code, const std::string& error);

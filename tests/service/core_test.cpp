@@ -98,7 +98,7 @@ TEST(ServiceRequests, EachIsAnsweredWhenItsOutcomeIsKnown) {
 
 // status while a pulse runs: the seconds until "ATH\r" goes out.
 TEST(ServiceRequests, PulseTimeLeftEndsWhenTheOffCommandIsWritten) {
-    for (const char* pulse : {"1", "2.5", "5", "12"}) {
+    for (const char* pulse : {"1", "2.5", "3.5", "4.7", "5", "12"}) {
         SCOPED_TRACE(pulse);
         TServiceHost host;
         host.Serial.Clear();
