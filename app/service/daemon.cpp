@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "app/hosting.h"
 #include "app/service/core.h"
 #include "app/service/files.h"
 #include "app/service/log.h"
@@ -40,9 +41,9 @@ namespace {
 // file holds something else.
 std::optional<std::string> DefaultPulse(const TCommandLine& line) {
     if (!line.Pulse.empty()) return line.Pulse;
-    const std::string file = ResolveFileName("com i dlit.ini");
+    const std::string file = ResolveFileName(SettingsFileName);
     TObjPtr<TIniFile> ini = NewObj<TIniFile>(file);
-    ini->Section = "params";
+    ini->Section = SettingsSection;
     const std::string missing(1, '\x01');
     const std::string value = ini->AccessString("p2", missing);
     if (value == missing || value.empty()) return std::string(1, '0');

@@ -1,9 +1,9 @@
 #include "app/service/scheme.h"
 
+#include "app/hosting.h"
 #include "app/hubs.h"
 #include "app/request.h"
 #include "app/switching.h"
-#include "winlib/cp1251.h"
 
 TClassService::TClassService() {
     // --- Elements, in creation order ---
@@ -21,10 +21,7 @@ TClassService::TClassService() {
     SetText(DefaultPulse->Data, TText("0"));
 
     Switcher = Create<TQXMultiElement>();
-    Switcher->OwnerScheme = this;
-    Switcher->onEvent.resize(swOutputCount);
-    Switcher->Data.resize(swDataCount);
-    Switcher->CreateOnDemand = false;
+    PrepareSwitching(Switcher, this);
 
     Requests = Create<TQXRequests>();
     State = Create<TQXSwitchState>();
@@ -34,7 +31,7 @@ TClassService::TClassService() {
 
     ErrorText = Create<TQXFormatStr>();
     ErrorText->SetCount(1);
-    ErrorText->Mask = "COM-порт указан неверно. Нажмите \"Сброс\" и введите другой порт."_cp1251;  // COM in Latin letters
+    ErrorText->Mask = WrongPortText();
 
     // Two outputs: the off port lets go of the port before the switching
     // opens it.
@@ -42,10 +39,7 @@ TClassService::TClassService() {
     ExpiryHub = SizedHub(Create<TQXHub>(), 1, 2);
 
     RemoteToggle = Create<TQXMultiElement>();
-    RemoteToggle->OwnerScheme = this;
-    RemoteToggle->onEvent.resize(rqOutputCount);
-    RemoteToggle->Data.resize(rqDataCount);
-    RemoteToggle->CreateOnDemand = false;
+    PrepareRequests(RemoteToggle, this);
 
     RemoteHub = SizedHub(Create<TQXHub>(), 1, 2);
     StoreHub = SizedHub(Create<TQXHub>(), 2, 1);
@@ -69,12 +63,9 @@ TClassService::TClassService() {
     ResetHub->onEvent[1] = QX_LINK(DefaultPulse, doData, 0);
     ResetHub->onEvent[2] = QX_LINK(OffPort, doClose, 1);
     DefaultPulse->onData = QX_LINK(PulseText, doValue, 0);
-    Switcher->onEvent[swSwitchedOn] = QX_LINK(OnHub, doEvent, 0);
-    Switcher->onEvent[swSwitchedOff] = QX_LINK(OffHub, doEvent, 0);
-    Switcher->onEvent[swPortError] = QX_LINK(ErrorText, doFormat, 0);
-    Switcher->onEvent[swPulseExpired] = QX_LINK(ExpiryHub, doEvent, 0);
-    Switcher->Data[swPortNumber] = QX_LINK(PortText, readValue, 0);
-    Switcher->Data[swPulseLength] = QX_LINK(PulseText, readValue, 0);
+    LinkSwitching(Switcher, {QX_LINK(OnHub, doEvent, 0), QX_LINK(OffHub, doEvent, 0), QX_LINK(ErrorText, doFormat, 0),
+                             QX_LINK(ExpiryHub, doEvent, 0), QX_LINK(PortText, readValue, 0),
+                             QX_LINK(PulseText, readValue, 0)});
     Requests->onToggle = QX_LINK(ToggleHub, doEvent, 0);
     Requests->onReset = QX_LINK(ResetHub, doEvent, 1);
     Requests->onSwitchOff = QX_LINK(SwitchOffHub, doEvent, 0);
@@ -99,6 +90,5 @@ TClassService::TClassService() {
     OffCommand->onFormat = QX_LINK(OffPort, doWrite, 0);
 
     // --- Containers ---
-    Switcher->SetCreateProc(CreateSubScheme<TClassMultiElement_16D8160>);
-    RemoteToggle->SetCreateProc(CreateSubScheme<TClassMultiElement_16D94A0>);
+    CreateSwitchingAndRequests(Switcher, RemoteToggle);
 }

@@ -1,5 +1,6 @@
 #include "app/win32/mainform.h"
 
+#include "app/hosting.h"
 #include "app/hubs.h"
 #include "app/request.h"
 #include "app/switching.h"
@@ -47,8 +48,8 @@ TClassMainForm_1667830::TClassMainForm_1667830() {
     PortEdit->initControl();
 
     PortIni = Create<TQXini>();
-    PortIni->FileName = TText("com i dlit.ini");
-    PortIni->Section = TText("params");
+    PortIni->FileName = TText(SettingsFileName);
+    PortIni->Section = TText(SettingsSection);
     PortIni->Key = TText("p1");
     PortIni->ValueType = 1;  // String
 
@@ -62,10 +63,7 @@ TClassMainForm_1667830::TClassMainForm_1667830() {
     PulseLabel->initControl();
 
     Switcher = Create<TQXMultiElement>(form);
-    Switcher->OwnerScheme = this;
-    Switcher->onEvent.resize(swOutputCount);
-    Switcher->Data.resize(swDataCount);
-    Switcher->CreateOnDemand = false;
+    PrepareSwitching(Switcher, this);
 
     AboutButton = Placed(Create<TQXButton>(form), 10, 210, 160, 50, arial12);
     AboutButton->Caption = "O программе "_cp1251;  // a Latin O, and one blank at the end
@@ -85,8 +83,8 @@ TClassMainForm_1667830::TClassMainForm_1667830() {
     PulseEdit->initControl();
 
     PulseIni = Create<TQXini>();
-    PulseIni->FileName = TText("com i dlit.ini");
-    PulseIni->Section = TText("params");
+    PulseIni->FileName = TText(SettingsFileName);
+    PulseIni->Section = TText(SettingsSection);
     PulseIni->Key = TText("p2");
     PulseIni->ValueType = 1;  // String
 
@@ -135,16 +133,13 @@ TClassMainForm_1667830::TClassMainForm_1667830() {
 
     ErrorText = Create<TQXFormatStr>();
     ErrorText->SetCount(1);
-    ErrorText->Mask = "COM-порт указан неверно. Нажмите \"Сброс\" и введите другой порт."_cp1251;  // COM in Latin letters
+    ErrorText->Mask = WrongPortText();
 
     ToggleHub = SizedHub(Create<TQXHub>(), 3, 1);
     ExpiryHub = SizedHub(Create<TQXHub>(), 1, 2);
 
     RemoteToggle = Create<TQXMultiElement>(form);
-    RemoteToggle->OwnerScheme = this;
-    RemoteToggle->onEvent.resize(rqOutputCount);
-    RemoteToggle->Data.resize(rqDataCount);
-    RemoteToggle->CreateOnDemand = false;
+    PrepareRequests(RemoteToggle, this);
 
     RemoteHub = SizedHub(Create<TQXHub>(), 1, 2);
     StoreHub = SizedHub(Create<TQXHub>(), 2, 1);
@@ -164,12 +159,9 @@ TClassMainForm_1667830::TClassMainForm_1667830() {
     StartupHub->onEvent[4] = QX_LINK(RemoteToggle, doEvent, rqStartPolling);
     PortEdit->onTextChange = QX_LINK(PortIni, doWrite, 1);
     PortIni->onRead = QX_LINK(PortEdit, doSetText, 1);
-    Switcher->onEvent[swSwitchedOn] = QX_LINK(OnHub, doEvent, 0);
-    Switcher->onEvent[swSwitchedOff] = QX_LINK(OffHub, doEvent, 1);
-    Switcher->onEvent[swPortError] = QX_LINK(ErrorText, doFormat, 0);
-    Switcher->onEvent[swPulseExpired] = QX_LINK(ExpiryHub, doEvent, 0);
-    Switcher->Data[swPortNumber] = QX_LINK(PortEdit, readValue, 0);
-    Switcher->Data[swPulseLength] = QX_LINK(PulseEdit, readValue, 0);
+    LinkSwitching(Switcher, {QX_LINK(OnHub, doEvent, 0), QX_LINK(OffHub, doEvent, 1), QX_LINK(ErrorText, doFormat, 0),
+                             QX_LINK(ExpiryHub, doEvent, 0), QX_LINK(PortEdit, readValue, 0),
+                             QX_LINK(PulseEdit, readValue, 0)});
     AboutButton->onClick = QX_LINK(AboutHost, doEvent, 0);
     PulseEdit->onTextChange = QX_LINK(PulseIni, doWrite, 1);
     PulseIni->onRead = QX_LINK(PulseEdit, doSetText, 1);
@@ -198,8 +190,7 @@ TClassMainForm_1667830::TClassMainForm_1667830() {
         element->Attach(nullptr);
     }
     MainForm->AttachForm(nullptr);
-    Switcher->SetCreateProc(CreateSubScheme<TClassMultiElement_16D8160>);
-    RemoteToggle->SetCreateProc(CreateSubScheme<TClassMultiElement_16D94A0>);
+    CreateSwitchingAndRequests(Switcher, RemoteToggle);
     AboutHost->SetCreateProc(CreateSubScheme<TClassChildForm_16D98C0>);
     form->InstallNavigation();
 }

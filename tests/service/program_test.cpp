@@ -131,7 +131,9 @@ TEST_F(ProgramTest, APulseSwitchesOffByItselfAndStatusCountsDown) {
     const auto status = Status();
     EXPECT_EQ(status["state"], "on");
     ASSERT_TRUE(status["pulse_remaining_s"].is_number());
-    EXPECT_GT(status["pulse_remaining_s"].get<double>(), 2.0);
+    // 2.5 s at the switch-on report; the client's status comes a moment
+    // later, longer on a loaded machine or a sanitized build.
+    EXPECT_GT(status["pulse_remaining_s"].get<double>(), 1.5);
     EXPECT_LE(status["pulse_remaining_s"].get<double>(), 2.5);
     // Whole seconds, rounded up: 3 right after the switch-on, 2 on a slow machine.
     const std::string line = Client({"status"}).Out;
