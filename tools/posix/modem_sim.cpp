@@ -3,7 +3,7 @@
 // with its time and what it did to the hook, which is what switches the
 // device: off-hook (ATH1) = device on, on-hook (ATH, ATH0) = device off.
 //
-//   modem_sim --link PATH [--log FILE] [--quiet]
+//   modem_sim --link PATH [--log FILE] [--quiet] [--answer]
 //
 //   --link PATH   made a symbolic link to the port end (e.g.
 //                 $WINEPREFIX/dosdevices/com1); an old link there is
@@ -11,12 +11,15 @@
 //   --log FILE    also appends "<ms since the epoch> <hex of the bytes> ON|OFF|-"
 //                 per command line, written at once, for tests to poll
 //   --quiet       no per-command lines on stdout (the ready line still comes)
+//   --answer      answer as a modem with echo on: the command line, then
+//                 "OK" ("ERROR" for no command), for a program that reads
+//                 the port (the Linux service)
 //
 // Prints "modem_sim: COM end is PATH -> /dev/pts/N" once ready. Runs until
 // SIGINT, SIGTERM or SIGHUP, then removes the link and exits 0.
 //
-// It never answers: the program under test does not read the port, and
-// unread replies would pile up in the terminal.
+// Without --answer it never answers: the Windows program does not read the
+// port, and unread replies would pile up in the terminal.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -47,6 +50,7 @@ struct TOptions {
     std::string Link;
     std::string Log;
     bool Quiet = false;
+    bool Answer = false;
 };
 
 void Fail(const std::string& what) {
@@ -67,6 +71,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
             options.Log = argv[++i];
         else if (arg == "--quiet")
             options.Quiet = true;
+        else if (arg == "--answer")
+            options.Answer = true;
         else
             return false;
     }
@@ -271,7 +277,7 @@ void OnStopSignal(int signal) {
 int main(int argc, char** argv) {
     TOptions options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: modem_sim --link PATH [--log FILE] [--quiet]\n");
+        std::fprintf(stderr, "usage: modem_sim --link PATH [--log FILE] [--quiet] [--answer]\n");
         return 2;
     }
     // Whoever reads stdout through a pipe sees each command as it comes.
@@ -330,6 +336,11 @@ int main(int argc, char** argv) {
         Fail(whyNot);
         return 1;
     }
+    // Answers never block the simulator when nobody reads them.
+    if (options.Answer && fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
+        Fail(Errno("fcntl"));
+        return 1;
+    }
     std::printf("modem_sim: COM end is %s -> %s\n", options.Link.c_str(), slaveName);
 
     TReport report(options.Quiet, log);
@@ -356,7 +367,13 @@ int main(int argc, char** argv) {
             if (c == '\n') continue;  // a line feed after CR, as many programs send
             line += c;
             if (c == '\r') {
-                report.Command(line, Interpret(std::string_view(line).substr(0, line.size() - 1)), now);
+                const EHook hook = Interpret(std::string_view(line).substr(0, line.size() - 1));
+                report.Command(line, hook, now);
+                // Nobody reading: the answer is dropped rather than waited on.
+                if (options.Answer) {
+                    const std::string answer = line + (hook == EHook::NotCommand ? "\r\nERROR\r\n" : "\r\nOK\r\n");
+                    [[maybe_unused]] const ssize_t written = write(master, answer.data(), answer.size());
+                }
                 line.clear();
             } else if (line.size() >= MaxLine) {
                 report.Command(line, EHook::NotCommand, now);
