@@ -90,7 +90,7 @@ TEST(MaskMatchTest, AgreesWithTheReferenceOnRandomCasesAndStarts) {
 TEST(MaskMatchTest, ManyStarsFinishWithoutDeepRecursion) {
     // Against the plain definition these would take exponential time and a
     // stack frame per '*'.
-    const std::string text = std::string(100000, 'a') + '\0';
+    const std::string text = std::string(20000, 'a') + '\0';
     EXPECT_TRUE(MaskMatch(text, std::string(10000, '*') + '\0'));
     EXPECT_FALSE(MaskMatch(text, std::string(10000, '*') + "b" + '\0'));
 

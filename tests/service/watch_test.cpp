@@ -217,7 +217,7 @@ TEST_F(WatchTest, CyclesThePowerWhenNoTargetAnswersWaitsWhilePausedAndRestoresIt
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a round under way ends
     const int accepted = up.Accepted;
     up.Close();
-    std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));  // two rounds and more
     EXPECT_EQ(up.Accepted, accepted);
     EXPECT_EQ(modem.Commands(), "ATH1 ATH ATH1") << "nothing done while paused";
     up.Open();
