@@ -302,11 +302,10 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             }
     }
     // A unit's environment file may say what the unit's command line does not.
-    for (const char* option : {"on-start", "on-stop"}) {
-        const std::string variable = option == std::string("on-start") ? "MODEMSWITCH_ON_START" : "MODEMSWITCH_ON_STOP";
-        if (const char* value = std::getenv(variable.c_str()); daemon && value != nullptr && *value != '\0')
+    const char* const startAndStop[][2] = {{"on-start", "MODEMSWITCH_ON_START"}, {"on-stop", "MODEMSWITCH_ON_STOP"}};
+    for (const auto& [option, variable] : startAndStop)
+        if (const char* value = std::getenv(variable); daemon && value != nullptr && *value != '\0')
             if (!StartAndStop(option, value, line, error)) return false;
-    }
     bool watchSettingGiven = false;
     const bool takesJson = line.Mode == TCommandLine::Client;
     opterr = 0;

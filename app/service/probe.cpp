@@ -10,7 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
+#include <optional>
 
 #include "app/service/clock.h"
 
@@ -91,9 +91,25 @@ struct TNetworkProber::TProbe {
 namespace {
 
 // Lookups glibc could not cancel when their prober went: kept, never
-// freed, for the few moments before the process ends.
-std::mutex abandonedMutex;
+// freed, for the few moments before the process ends. Probers live on the
+// loop's thread alone.
 std::vector<std::shared_ptr<void>> abandoned;
+
+// The target's address when it is written as one: no lookup, ever.
+std::optional<TNetworkProber::TAddress> NumericAddress(const TWatchTarget& target) {
+    const std::string port = target.Icmp() ? std::string() : std::to_string(target.Port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | (target.Icmp() ? 0 : AI_NUMERICSERV);
+    addrinfo* found = nullptr;
+    if (getaddrinfo(target.Host.c_str(), port.empty() ? nullptr : port.c_str(), &hints, &found) != 0) return std::nullopt;
+    TNetworkProber::TAddress address;
+    std::memcpy(&address.Storage, found->ai_addr, found->ai_addrlen);
+    address.Length = found->ai_addrlen;
+    freeaddrinfo(found);
+    return address;
+}
 
 }  // namespace
 
@@ -101,7 +117,10 @@ TNetworkProber::TNetworkProber(TEventLoop& loop, std::vector<TWatchTarget> targe
     : loop_(loop), targets_(std::move(targets)), timeoutMs_(timeoutMs) {
     ident_ = static_cast<std::uint16_t>(getpid() * 7919);
     lookups_.resize(targets_.size());
-    for (std::size_t i = 0; i < targets_.size(); ++i) probes_.push_back(std::make_unique<TProbe>());
+    for (const TWatchTarget& target : targets_) {
+        probes_.push_back(std::make_unique<TProbe>());
+        numeric_.push_back(NumericAddress(target));
+    }
     timeout_ = NewObj<TTimer>(timeoutMs_);
     timeout_->SetTickHandler({[](void* self, TTimer* timer) {
                                   timer->SetEnabled(false);
@@ -116,10 +135,7 @@ TNetworkProber::~TNetworkProber() {
     Cancel();
     for (std::shared_ptr<TLookup>& lookup : lookups_) {
         if (!lookup || !lookup->Running()) continue;
-        if (gai_cancel(&lookup->Request) != EAI_CANCELED) {
-            std::lock_guard lock(abandonedMutex);
-            abandoned.push_back(lookup);
-        }
+        if (gai_cancel(&lookup->Request) != EAI_CANCELED) abandoned.push_back(lookup);
     }
 }
 
@@ -146,21 +162,9 @@ void TNetworkProber::Cancel() {
 }
 
 void TNetworkProber::Begin(std::size_t index) {
+    if (numeric_[index]) return Launch(index, numeric_[index]->Storage, numeric_[index]->Length);
     const TWatchTarget& target = targets_[index];
     const std::string port = target.Icmp() ? std::string() : std::to_string(target.Port);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | (target.Icmp() ? 0 : AI_NUMERICSERV);
-    // An address needs no lookup, and gets none.
-    addrinfo* numeric = nullptr;
-    if (getaddrinfo(target.Host.c_str(), port.empty() ? nullptr : port.c_str(), &hints, &numeric) == 0) {
-        sockaddr_storage address{};
-        std::memcpy(&address, numeric->ai_addr, numeric->ai_addrlen);
-        const socklen_t length = numeric->ai_addrlen;
-        freeaddrinfo(numeric);
-        return Launch(index, address, length);
-    }
     std::shared_ptr<TLookup>& lookup = lookups_[index];
     probes_[index]->WaitsForLookup = true;
     lookupPoll_->SetEnabled(true);

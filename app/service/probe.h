@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,11 @@ public:
     void Round(TDone done) override;
     void Cancel() override;
 
+    struct TAddress {
+        sockaddr_storage Storage{};
+        socklen_t Length = 0;
+    };
+
 private:
     struct TLookup;
     struct TProbe;
@@ -65,6 +71,7 @@ private:
     TEventLoop& loop_;
     std::vector<TWatchTarget> targets_;
     int timeoutMs_;
+    std::vector<std::optional<TAddress>> numeric_;   // a target written as an address
     std::vector<std::shared_ptr<TLookup>> lookups_;  // one a target, outliving a round when a lookup is slow
     std::vector<std::unique_ptr<TProbe>> probes_;    // this round's
     std::vector<TProbeResult> results_;
