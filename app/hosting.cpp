@@ -34,3 +34,8 @@ void CreateSwitchingAndRequests(TQXMultiElement* switcher, TQXMultiElement* requ
     switcher->SetCreateProc(CreateSubScheme<TClassMultiElement_16D8160>);
     requests->SetCreateProc(CreateSubScheme<TClassMultiElement_16D94A0>);
 }
+
+void AnswerRequestsIn(TQXMultiElement* requests, TText section) {
+    if (requests->Boundary == nullptr) return;
+    static_cast<TClassMultiElement_16D94A0*>(requests->Boundary->Scheme)->RequestFile->Section = std::move(section);
+}

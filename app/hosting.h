@@ -30,3 +30,7 @@ void LinkSwitching(TQXMultiElement* switcher, const TSwitchingLinks& links);
 
 // The sub-schemes, made now (the containers' creation routines).
 void CreateSwitchingAndRequests(TQXMultiElement* switcher, TQXMultiElement* requests);
+
+// The request sub-scheme, once made, reads its key in `section` of the
+// request file instead of its own.
+void AnswerRequestsIn(TQXMultiElement* requests, TText section);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "app/service/modemline.h"
+#include "app/service/switch_port.h"
 
 namespace {
 
@@ -27,15 +27,16 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     TWriteOnly device;
-    TModemLine line(device, "/dev/ttyUSB0");
+    TSwitchPort port(device, "/dev/ttyUSB0", MakeDeviceKind({}), 1);
+    TModemLine& line = port.Line(1);
     int answers = 0;
     line.Answered = [&] { ++answers; };
     std::uint32_t written = 0;
-    line.Write(line.Open("1"), "ATH1\r", 5, written);
+    port.Write(port.Open("\\\\.\\Com1"), "ATH1\r", 5, written);
     // The first byte cuts the rest into pieces.
     const std::size_t piece = 1 + data[0] % 16;
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
-    for (std::size_t at = 0; at < bytes.size(); at += piece) line.Received(bytes.substr(at, piece));
+    for (std::size_t at = 0; at < bytes.size(); at += piece) port.Received(bytes.substr(at, piece));
     const TAnswer answer = line.LastCommand().Answer;
     if (answers > 1) std::abort();  // one answer per command
     if ((answers == 1) != (answer == TAnswer::Ok || answer == TAnswer::Error)) std::abort();

@@ -37,6 +37,13 @@ enum : int {
     optWatchOff,
     optWatchGrace,
     optWatchMax,
+    optDevice,
+    optChannels,
+    optBaud,
+    optModbusUnit,
+    optModbusFirstCoil,
+    optSwitch,
+    optAll,
 };
 
 bool IsNumber(const std::string& text, long& value);
@@ -60,7 +67,62 @@ const char* const EnvironmentNames[][2] = {
     {"watch-off", "MODEMSWITCH_WATCH_OFF"},
     {"watch-grace", "MODEMSWITCH_WATCH_GRACE"},
     {"watch-max", "MODEMSWITCH_WATCH_MAX"},
+    {"device", "MODEMSWITCH_DEVICE"},
+    {"channels", "MODEMSWITCH_CHANNELS"},
+    {"baud", "MODEMSWITCH_BAUD"},
+    {"modbus-unit", "MODEMSWITCH_MODBUS_UNIT"},
+    {"modbus-first-coil", "MODEMSWITCH_MODBUS_FIRST_COIL"},
 };
+
+bool IsDeviceSetting(std::string_view name) {
+    if (name.starts_with("env:")) name.remove_prefix(4);
+    return name == "device" || name == "channels" || name == "baud" || name == "modbus-unit" ||
+           name == "modbus-first-coil";
+}
+
+// What is on the port, from the environment and the command line, the
+// command line's last.
+bool DeviceSettings(const std::vector<std::pair<std::string, std::string>>& given, TKindOptions& kind,
+                    std::string& error) {
+    int channels = 0;
+    bool modbusGiven = false;
+    for (const auto& [name, value] : given) {
+        const std::string option = name.starts_with("env:") ? name.substr(4) : name;
+        if (option == "device") {
+            const auto known = ParseKindName(value);
+            if (!known) return error = "--device is modem, dtr, rts, lines, lcus or modbus, not \"" + value + "\"", false;
+            kind.Name = *known;
+            continue;
+        }
+        long number = 0;
+        const bool isNumber = IsNumber(value, number);
+        if (option == "channels") {
+            if (!isNumber || number < 1 || number > 8) return error = "--channels is 1 to 8, not \"" + value + "\"", false;
+            channels = static_cast<int>(number);
+        } else if (option == "baud") {
+            if (!isNumber || number < 50 || number > 4000000)
+                return error = "--baud is a speed in bits per second, not \"" + value + "\"", false;
+            kind.Baud = static_cast<std::int32_t>(number);
+        } else if (option == "modbus-unit") {
+            if (!isNumber || number < 1 || number > 247) return error = "--modbus-unit is 1 to 247, not \"" + value + "\"", false;
+            kind.ModbusUnit = static_cast<int>(number);
+            modbusGiven = true;
+        } else if (option == "modbus-first-coil") {
+            if (!isNumber || number > 65535) return error = "--modbus-first-coil is 0 to 65535, not \"" + value + "\"", false;
+            kind.ModbusFirstCoil = static_cast<int>(number);
+            modbusGiven = true;
+        }
+    }
+    if (modbusGiven && kind.Name != TKindName::Modbus) return error = "--modbus-unit and --modbus-first-coil need --device modbus", false;
+    kind.Channels = channels != 0 ? channels : DefaultChannels(kind.Name);
+    if (kind.Channels > MaxChannels(kind.Name))
+        return error = "--device " + std::string(KindText(kind.Name)) + " has at most " +
+                       std::to_string(MaxChannels(kind.Name)) + (MaxChannels(kind.Name) == 1 ? " channel" : " channels"),
+               false;
+    if (kind.Name == TKindName::Modbus && kind.ModbusFirstCoil + kind.Channels - 1 > 65535)
+        return error = "--modbus-first-coil leaves no room for the channels", false;
+    return true;
+}
 
 // The watchdog's numbers, each within what makes sense.
 struct TWatchNumber {
@@ -178,7 +240,9 @@ std::string DevicePathFor(const std::string& port) {
 
 std::string UsageText() {
     return "usage:\n"
-           "  modemswitch daemon --port DEVICE [--pulse SECONDS] [--dir DIR] [--socket PATH]\n"
+           "  modemswitch daemon --port DEVICE [--device modem|dtr|rts|lines|lcus|modbus]\n"
+           "                     [--channels N] [--baud B] [--modbus-unit 1] [--modbus-first-coil 0]\n"
+           "                     [--pulse SECONDS] [--dir DIR] [--socket PATH]\n"
            "                     [--on-start off|none] [--on-stop keep|off]\n"
            "                     [--mqtt HOST[:PORT] [--mqtt-user U --mqtt-password-file F]\n"
            "                      [--mqtt-tls-ca FILE] [--name ID] [--mqtt-prefix P]\n"
@@ -186,16 +250,23 @@ std::string UsageText() {
            "                     [--watch TARGET ... [--watch-every 30] [--watch-timeout 2]\n"
            "                      [--watch-fails 3] [--watch-action cycle|pulse] [--watch-off 10]\n"
            "                      [--watch-grace 300] [--watch-max 3]]\n"
-           "  modemswitch on | off | toggle   [--socket PATH] [--json]\n"
-           "  modemswitch pulse SECONDS       [--socket PATH] [--json]\n"
-           "  modemswitch status              [--socket PATH] [--json]\n"
-           "  modemswitch is-on               [--socket PATH]\n"
+           "  modemswitch on | off | toggle   [--switch N] [--socket PATH] [--json]\n"
+           "  modemswitch pulse SECONDS       [--switch N] [--socket PATH] [--json]\n"
+           "  modemswitch status              [--switch N | --all] [--socket PATH] [--json]\n"
+           "  modemswitch is-on               [--switch N] [--socket PATH]\n"
            "  modemswitch watch [status|pause|resume] [--socket PATH] [--json]\n"
            "  modemswitch --help | --version\n"
            "\n"
            "The daemon holds the modem's port (DEVICE: a path, or N for COM N) and\n"
            "switches the device: \"ATH1\" on, \"ATH\" off. It polls DIR/vr.ini for\n"
            "requests and takes the default pulse from \"p2\" of DIR/com i dlit.ini.\n"
+           "--device names what else is on the port: a relay on DTR or RTS (dtr, rts;\n"
+           "lines: 1 = DTR, 2 = RTS), a CH340 relay board (lcus, 9600 baud), a Modbus\n"
+           "RTU relay board (modbus, 9600 baud, coils from --modbus-first-coil). With\n"
+           "--channels N (up to 8) every channel is a switch of its own: --switch N\n"
+           "picks one, and vr.ini's section znahN toggles channel N. MODEMSWITCH_DEVICE,\n"
+           "MODEMSWITCH_CHANNELS, MODEMSWITCH_BAUD, MODEMSWITCH_MODBUS_UNIT and\n"
+           "MODEMSWITCH_MODBUS_FIRST_COIL give the same.\n"
            "With --mqtt it is also an MQTT switch (P/ID/set, P/ID/state; prefix P\n"
            "\"modemswitch\", ID from the port's name) with Home Assistant discovery;\n"
            "--forget removes its entries. MODEMSWITCH_MQTT, MODEMSWITCH_MQTT_USER,\n"
@@ -218,7 +289,8 @@ std::string UsageText() {
            "   4  is-on: unknown, or no daemon\n"
            "  64  bad usage\n"
            "  69  no daemon reachable, or the port does not exist; watch: no watchdog\n"
-           "  74  the command could not be written, or the modem answered ERROR\n"
+           "  74  the command could not be written, the modem answered ERROR, or a board\n"
+           "      refused it or did not answer\n"
            "  75  the port is held by another process, or pulse while on\n"
            "  77  permission denied on the port\n"
            "  78  a bad setting in a file, or no way to send the watchdog's ICMP echoes\n";
@@ -288,16 +360,25 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
         {"watch-off", required_argument, nullptr, optWatchOff},
         {"watch-grace", required_argument, nullptr, optWatchGrace},
         {"watch-max", required_argument, nullptr, optWatchMax},
+        {"device", required_argument, nullptr, optDevice},
+        {"channels", required_argument, nullptr, optChannels},
+        {"baud", required_argument, nullptr, optBaud},
+        {"modbus-unit", required_argument, nullptr, optModbusUnit},
+        {"modbus-first-coil", required_argument, nullptr, optModbusFirstCoil},
+        {"switch", required_argument, nullptr, optSwitch},
+        {"all", no_argument, nullptr, optAll},
         {nullptr, 0, nullptr, 0},
     };
     std::string port, mqtt, name;
     std::vector<std::pair<std::string, std::string>> watch;  // the watchdog's, in the order given
+    std::vector<std::pair<std::string, std::string>> device;  // what is on the port, in the order given
     if (daemon) {
         std::string* const targets[] = {&port, &mqtt, &line.Mqtt.User, &line.Mqtt.PasswordFile, &line.Mqtt.TlsCa,
                                         &name, &line.Mqtt.Prefix, &line.Mqtt.DiscoveryPrefix};
         for (std::size_t i = 0; i < std::size(EnvironmentNames); ++i)
             if (const char* value = std::getenv(EnvironmentNames[i][1]); value != nullptr && *value != '\0') {
                 if (i < std::size(targets)) *targets[i] = value;
+                else if (IsDeviceSetting(EnvironmentNames[i][0])) device.emplace_back(std::string("env:") + EnvironmentNames[i][0], value);
                 else watch.emplace_back(std::string("env:") + EnvironmentNames[i][0], value);
             }
     }
@@ -318,8 +399,12 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             return false;
         }
         const std::string value = optarg != nullptr ? optarg : "";
-        const bool daemonOnly = option != optSocket && option != optJson;
-        if ((daemonOnly && !daemon) || (option == optJson && !takesJson)) {
+        const bool daemonOnly = option != optSocket && option != optJson && option != optSwitch && option != optAll;
+        // Every verb but watch names a switch; only status lists them all.
+        const bool wrongClient = (option == optSwitch && (daemon || line.WatchVerb)) ||
+                                 (option == optAll && (line.Mode != TCommandLine::Client || line.WatchVerb ||
+                                                       line.Request.Verb != TVerb::Status));
+        if ((daemonOnly && !daemon) || (option == optJson && !takesJson) || wrongClient) {
             error = "\"" + verb + "\" takes no --" + options[index].name;
             return false;
         }
@@ -346,6 +431,21 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             case optDiscoveryPrefix: line.Mqtt.DiscoveryPrefix = value; break;
             case optForget: line.Forget = true; break;
             case optJson: line.Json = true; break;
+            case optDevice:
+            case optChannels:
+            case optBaud:
+            case optModbusUnit:
+            case optModbusFirstCoil: device.emplace_back(options[index].name, value); break;
+            case optSwitch: {
+                long number = 0;
+                if (!IsNumber(value, number) || number < 1 || number > 8) {
+                    error = "--switch is 1 to 8, not \"" + value + "\"";
+                    return false;
+                }
+                line.Request.Switch = static_cast<int>(number);
+                break;
+            }
+            case optAll: line.Request.All = true; break;
             case optWatch:
             case optWatchEvery:
             case optWatchTimeout:
@@ -412,6 +512,7 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             }
         }
         if (!WatchSettings(watch, line.Watch, error)) return false;
+        if (!DeviceSettings(device, line.Kind, error)) return false;
         if (line.Watch.Targets.empty() && watchSettingGiven) {
             error = "the --watch-... settings need --watch TARGET";
             return false;
@@ -430,6 +531,10 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             error = "--mqtt-password-file needs --mqtt-user";
             return false;
         }
+    }
+    if (line.Request.All && line.Request.Switch != 1) {
+        error = "status takes --switch N or --all, not both";
+        return false;
     }
     if (line.Socket.empty()) line.Socket = DefaultSocketPath();
     return true;

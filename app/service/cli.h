@@ -1,7 +1,9 @@
 #pragma once
 // The command line: a verb, then its options.
 //
-//   modemswitch daemon --port DEVICE [--pulse SECONDS] [--dir DIR] [--socket PATH]
+//   modemswitch daemon --port DEVICE [--device KIND] [--channels N] [--baud B]
+//                      [--modbus-unit U] [--modbus-first-coil C]
+//                      [--pulse SECONDS] [--dir DIR] [--socket PATH]
 //                      [--on-start off|none] [--on-stop keep|off]
 //                      [--mqtt HOST[:PORT] [--mqtt-user U --mqtt-password-file F]
 //                       [--mqtt-tls-ca FILE] [--name ID] [--mqtt-prefix P]
@@ -12,15 +14,16 @@
 // The daemon's MQTT and watchdog settings may also come from the
 // environment (MODEMSWITCH_MQTT, MODEMSWITCH_WATCH, ...), for a unit's
 // environment file.
-//   modemswitch on | off | toggle [--socket PATH] [--json]
-//   modemswitch pulse SECONDS [--socket PATH] [--json]
-//   modemswitch status [--socket PATH] [--json]
-//   modemswitch is-on [--socket PATH]
+//   modemswitch on | off | toggle [--switch N] [--socket PATH] [--json]
+//   modemswitch pulse SECONDS [--switch N] [--socket PATH] [--json]
+//   modemswitch status [--switch N | --all] [--socket PATH] [--json]
+//   modemswitch is-on [--switch N] [--socket PATH]
 //   modemswitch watch [status|pause|resume] [--socket PATH] [--json]
 //   modemswitch --help | --version
 
 #include <string>
 
+#include "app/service/device_kind.h"
 #include "app/service/mqtt.h"
 #include "app/service/protocol.h"
 #include "app/service/watch_options.h"
@@ -36,6 +39,7 @@ struct TCommandLine {
 
     // The daemon
     std::string Device;        // the port's path
+    TKindOptions Kind;         // what is on the port, and its channels
     std::string Pulse;         // normalized; empty: none given
     std::string Dir;           // empty: the current directory
     bool StartOff = true;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/service/run.h"
 #include "app/service/server.h"
@@ -97,6 +98,11 @@ int RunClient(const TCommandLine& line) {
         return isOn ? exitIsUnknown : exitUnavailable;
     }
     if (isOn) {
+        // A switch the daemon does not have is bad usage, not a state.
+        if (reply.Code == exitUsage) {
+            Print("modemswitch: " + reply.Error + "\n", stderr);
+            return reply.Code;
+        }
         switch (reply.Status.State) {
             case TSwitchState::On: return exitOk;
             case TSwitchState::Off: return exitIsOff;
@@ -113,10 +119,21 @@ int RunClient(const TCommandLine& line) {
               stdout);
         return exitOk;
     }
-    if (line.Json)
+    // An older daemon lists no channels: its one switch is all of them.
+    std::vector<TStatus> all = reply.All.empty() ? std::vector<TStatus>{reply.Status} : reply.All;
+    if (line.Request.All && reply.Code == exitOk) {
+        if (line.Json) {
+            Print(StatusesJson(all), stdout);
+        } else {
+            std::string lines;
+            for (const TStatus& s : all) lines += StatusLine(s);
+            Print(lines, stdout);
+        }
+    } else if (line.Json) {
         Print(status ? StatusJson(reply.Status) : ReplyJson(reply), stdout);
-    else if (reply.Code == exitOk)
+    } else if (reply.Code == exitOk) {
         Print(StatusLine(reply.Status), stdout);
+    }
     if (reply.Code != exitOk && !reply.Error.empty()) Print("modemswitch: " + reply.Error + "\n", stderr);
     return reply.Code;
 }

@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/hosting.h"
 #include "app/switching.h"
 #include "app/service/clock.h"
 #include "winlib/codepage.h"
 
 namespace {
 
-constexpr std::int32_t AnswerWaitMs = 1000;
 // Longer than any switch takes (a later switch-on reports 600 ms after the
 // toggle, and its answer may take 1 s more).
 constexpr std::int32_t OutcomeWaitMs = 5000;
@@ -39,11 +39,15 @@ std::string DeviceGroup(const std::string& path) {
 
 TSwitchService::TSwitchService(TModemLine& line, TServiceOptions options)
     : line_(line), options_(std::move(options)) {
+    // The channel's scheme names the channel as its port; channel 1 answers
+    // the request file's own section, channel N "znahN".
+    SetText(scheme_.PortText->Value, TText(std::to_string(line_.Channel)));
+    if (line_.Channel > 1) AnswerRequestsIn(scheme_.RemoteToggle, TText("znah" + std::to_string(line_.Channel)));
     SetText(scheme_.DefaultPulse->Data, TText(options_.DefaultPulse));
     scheme_.State->Set(TSwitchState::Unknown, false);
     scheme_.State->Reported = [this](TQXSwitchState::TReport report) { Reported(report); };
 
-    answerTimer_ = NewObj<TTimer>(AnswerWaitMs);
+    answerTimer_ = NewObj<TTimer>(static_cast<std::int32_t>(line_.AnswerWaitMs()));
     answerTimer_->SetTickHandler({[](void* self, TTimer* timer) {
                                       timer->SetEnabled(false);
                                       auto& service = *static_cast<TSwitchService*>(self);
@@ -80,11 +84,13 @@ TSwitchService::TSwitchService(TModemLine& line, TServiceOptions options)
         answerTimer_->SetEnabled(false);
         Settle();
     };
+    line_.StateRead = [this](bool on) { StateRead(on); };
 }
 
 TSwitchService::~TSwitchService() {
     line_.Writing = nullptr;
     line_.Answered = nullptr;
+    line_.StateRead = nullptr;
 }
 
 std::int64_t TSwitchService::Now() const {
@@ -102,6 +108,13 @@ void TSwitchService::Start() {
         queue_.push_back({TRequest{TVerb::Off, {}}, nullptr, true});
         Pump();
     }
+}
+
+void TSwitchService::StateRead(bool on) {
+    if (scheme_.State->State != TSwitchState::Unknown || current_ || !queue_.empty()) return;
+    Note(std::string("the device reports it is ") + (on ? "on" : "off"));
+    queue_.push_back({TRequest{on ? TVerb::On : TVerb::Off, {}}, nullptr, true});
+    PumpLater();
 }
 
 void TSwitchService::Submit(const TRequest& request, TDone done) {
@@ -160,6 +173,8 @@ void TSwitchService::Begin() {
         }
         case TVerb::On:
             if (state == TSwitchState::On) return Finish(exitOk, {});
+            // The state read at start brought into the switching: on, without the default pulse.
+            if (current_->Internal) requests.Pulse("0");
             return requests.Toggle();
         case TVerb::Off:
             if (state == TSwitchState::Off && !current_->Internal) return Finish(exitOk, {});
@@ -178,7 +193,7 @@ void TSwitchService::Finish(int code, const std::string& error) {
     if (!current_) return;
     TPending done = std::move(*current_);
     current_.reset();
-    if (done.Done) done.Done(TReply{code, error, Status()});
+    if (done.Done) done.Done(TReply{code, error, Status(), {}});
     PumpLater();
 }
 
@@ -230,13 +245,14 @@ void TSwitchService::Settle() {
             }
             if (command.Answer == TAnswer::Pending) return;  // Answered or the answer timer settles it
             if (command.Answer == TAnswer::Error)
-                return Fail(exitIoError, "the modem answered ERROR to " + Printable(expected));
+                return Fail(exitIoError, !command.Fault.empty() ? command.Fault
+                                                                : std::string(line_.Answerer()) + " refused " + Printable(expected));
             const bool confirmed = command.Answer == TAnswer::Ok;
             state.Set(on ? TSwitchState::On : TSwitchState::Off, confirmed);
             state.LastError.clear();
             const std::int64_t pulseOff = on && Switching() != nullptr ? Switching()->PulseOffAfterMs(scheme_.PulseText->Value) : -1;
             pulseDeadline_ = pulseOff >= 0 ? reportedAt_ + pulseOff : -1;
-            Note(std::string("switched ") + (on ? "on" : "off") + (confirmed ? "" : " (no answer from the modem)"));
+            Note(std::string("switched ") + (on ? "on" : "off") + (confirmed ? "" : " (no answer from " + std::string(line_.Answerer()) + ")"));
             return Complete(exitOk, {});
         }
     }
@@ -300,12 +316,13 @@ void TSwitchService::LineLost(const std::string& why) {
 TStatus TSwitchService::Status() const {
     const TQXSwitchState& state = *scheme_.State;
     TStatus s;
+    if (options_.NamesChannel) s.Channel = line_.Channel;
     s.State = state.State;
     s.Port = line_.DevicePath;
     s.Confirmed = state.Confirmed;
     s.Since = IsoTime(state.SinceUnixMs);
     if (!state.LastError.empty()) s.LastError = state.LastError;
-    if (line_.OpenHandle() != InvalidPortHandle) {
+    if (line_.Open()) {
         s.Available = !lost_;
     } else {
         struct stat st;

@@ -32,6 +32,8 @@ struct TServiceOptions {
     // request may close the very port whose handler is running. Without
     // it the next request starts at once.
     std::function<bool(std::function<void()>)> Post;
+    // The daemon has several switches: statuses name this one's channel.
+    bool NamesChannel = false;
 };
 
 class TSwitchService {
@@ -73,11 +75,12 @@ private:
     struct TPending {
         TRequest Request;
         TDone Done;
-        bool Internal = false;  // the start-up's off: nobody waits
+        bool Internal = false;  // the start-up's off, or the state read at start: nobody waits
     };
 
     void Pump();
     void PumpLater();
+    void StateRead(bool on);
     const TClassMultiElement_16D8160* Switching() const;  // the switching sub-scheme, once made
     bool SwitchingBusy() const;
     void Begin();

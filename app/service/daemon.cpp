@@ -25,6 +25,8 @@
 #include "app/service/mqtt.h"
 #include "app/service/run.h"
 #include "app/service/server.h"
+#include "app/service/switch_port.h"
+#include "app/service/switchboard.h"
 #include "app/service/watchdog.h"
 #include "framework/events.h"
 #include "winlib/codepage.h"
@@ -93,28 +95,29 @@ std::string WatchHistoryPath(const std::string& dir, const std::string& device) 
     return base + "/watchdog-" + MqttIdFromPort(device, "") + ".actions";
 }
 
-// What the modem sends is read as it comes, so nothing piles up unread; a
-// hang-up or a vanished device is reported once and the port let go.
+// What the device sends is read as it comes, so nothing piles up unread; a
+// hang-up or a vanished device is reported once, to every channel, and the
+// port let go.
 class TPortWatch {
 public:
-    TPortWatch(TEventLoop& loop, TModemLine& line, TSwitchService& service) : loop_(loop), line_(line), service_(service) {
-        line_.Opened = [this](TPortHandle port) {
-            const int fd = static_cast<int>(port);
+    TPortWatch(TEventLoop& loop, TSwitchPort& port, TSwitchboard& board) : loop_(loop), port_(port), board_(board) {
+        port_.Opened = [this](TPortHandle handle) {
+            const int fd = static_cast<int>(handle);
             tcflush(fd, TCIFLUSH);  // what came while nobody listened answers nothing now
             ++generation_;
             watch_ = loop_.Watch(fd, EPOLLIN, [this, fd, generation = generation_](std::uint32_t events) {
                 Ready(fd, generation, events);
             });
-            if (!watch_) Log("cannot watch " + line_.DevicePath + ": the modem's answers go unread");
+            if (!watch_) Log("cannot watch " + port_.DevicePath + ": the device's answers go unread");
         };
-        line_.Closing = [this](TPortHandle) {
+        port_.Closing = [this](TPortHandle) {
             ++generation_;
             watch_.reset();
         };
     }
     ~TPortWatch() {
-        line_.Opened = nullptr;
-        line_.Closing = nullptr;
+        port_.Opened = nullptr;
+        port_.Closing = nullptr;
     }
     TPortWatch(const TPortWatch&) = delete;
     TPortWatch& operator=(const TPortWatch&) = delete;
@@ -126,7 +129,7 @@ private:
             const ssize_t n = read(fd, buffer, sizeof buffer);
             if (n > 0) {
                 // What the answer sets going may close this very port.
-                line_.Received(std::string_view(buffer, static_cast<std::size_t>(n)));
+                port_.Received(std::string_view(buffer, static_cast<std::size_t>(n)));
                 if (generation != generation_) return;
                 continue;
             }
@@ -137,25 +140,36 @@ private:
             break;
         }
         watch_->Disable();
-        const std::string why = line_.DevicePath + " went away (unplugged or hung up)";
-        if (!loop_.Post([this, why] { service_.LineLost(why); })) service_.LineLost(why);
+        const std::string why = port_.DevicePath + " went away (unplugged or hung up)";
+        const auto lost = [this, why] {
+            port_.Lost();
+            for (int c = 1; c <= board_.Channels(); ++c) board_.Channel(c).LineLost(why);
+        };
+        if (!loop_.Post(lost)) lost();
     }
 
     TEventLoop& loop_;
-    TModemLine& line_;
-    TSwitchService& service_;
+    TSwitchPort& port_;
+    TSwitchboard& board_;
     std::unique_ptr<TEventLoop::TWatch> watch_;
     std::uint64_t generation_ = 0;  // which opening of the port a handler serves
 };
 
+// " (switch 2)" where the daemon has several.
+std::string Naming(const TSwitchboard& board, int channel) {
+    return board.Channels() > 1 ? " (switch " + std::to_string(channel) + ")" : std::string();
+}
+
 // A stop leaves the device as it is, unless asked otherwise; but a pulse
 // is a promise to switch off, and it is kept.
-int Stop(const TCommandLine& line, TSwitchService& service, std::optional<TMqttBridge>& bridge) {
+int Stop(const TCommandLine& line, TSwitchboard& board, std::optional<TMqttBridge>& bridge) {
     if (sd_notify(0, "STOPPING=1") < 0) Log("cannot tell systemd the daemon stops");
     int code = exitOk;
-    const bool pulse = service.PulseRunning();
-    if (line.StopOff || pulse) {
-        if (pulse) Log("stopping during a pulse: switching off first");
+    for (int c = 1; c <= board.Channels(); ++c) {
+        TSwitchService& service = board.Channel(c);
+        const bool pulse = service.PulseRunning();
+        if (!line.StopOff && !pulse) continue;
+        if (pulse) Log("stopping during a pulse: switching off first" + Naming(board, c));
         if (const TResult off = service.SwitchOffNow(); !off) {
             Log(off.Message);
             code = off.Code;
@@ -166,12 +180,21 @@ int Stop(const TCommandLine& line, TSwitchService& service, std::optional<TMqttB
 }
 
 // The daemon's parts, alive from the start of the loop to its end.
-TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& loop, TModemLine& modem,
+TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& loop, TSwitchPort& port,
               TDaemonFiles& files, const std::string& dir) {
-    TSwitchService service(modem, TServiceOptions{pulse, line.StartOff, nullptr, Log,
-                                                  [&loop](std::function<void()> task) { return loop.Post(std::move(task)); }});
-    TPortWatch watch(loop, modem, service);
-    TServer server(loop, service);
+    std::vector<std::unique_ptr<TSwitchService>> services;
+    for (int c = 1; c <= port.Channels(); ++c) {
+        const std::string naming = port.Channels() > 1 ? "switch " + std::to_string(c) + ": " : std::string();
+        services.push_back(std::make_unique<TSwitchService>(
+            port.Line(c), TServiceOptions{pulse, line.StartOff, nullptr, [naming](const std::string& text) { Log(naming + text); },
+                                          [&loop](std::function<void()> task) { return loop.Post(std::move(task)); },
+                                          port.Channels() > 1}));
+    }
+    TSwitchboard board(std::move(services));
+    // The watchdog and the other doors' single switch: channel 1.
+    TSwitchService& service = board.Channel(1);
+    TPortWatch watch(loop, port, board);
+    TServer server(loop, board);
     std::optional<TMqttBridge> bridge;
     const TWatchHistory history(files, WatchHistoryPath(dir, line.Device));
     std::optional<TNetworkProber> prober;
@@ -191,16 +214,18 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
             Log("watchdog: --on-start off switches the device off, and the cycle never powers a device it did not "
                 "switch off: with the device on the normally open contact, start with --on-start none");
     }
-    service.Decorate = [&files, &bridge, &watchdog](TStatus& status) {
-        if (!status.LastError)
-            if (std::string problem = files.Problem(); !problem.empty()) status.LastError = std::move(problem);
-        if (bridge) status.Broker = bridge->Broker();
-        if (watchdog) status.Watch = watchdog->Status();
-    };
-    service.Changed = [&bridge, &watchdog] {
-        if (watchdog) watchdog->StateChanged();
-        if (bridge) bridge->Publish();
-    };
+    for (int c = 1; c <= board.Channels(); ++c) {
+        board.Channel(c).Decorate = [&files, &bridge, &watchdog, c](TStatus& status) {
+            if (!status.LastError)
+                if (std::string problem = files.Problem(); !problem.empty()) status.LastError = std::move(problem);
+            if (bridge) status.Broker = bridge->Broker();
+            if (watchdog && c == 1) status.Watch = watchdog->Status();
+        };
+        board.Channel(c).Changed = [&bridge, &watchdog, c] {
+            if (watchdog && c == 1) watchdog->StateChanged();
+            if (bridge) bridge->Publish();
+        };
+    }
     bool stopping = false;
     const auto stop = [&] {
         if (stopping) return;
@@ -211,13 +236,13 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
             watchdog->Stop();
             service.Submit({TVerb::On, {}}, [&](const TReply& on) {
                 if (on.Code != exitOk) Log(on.Error);
-                const int code = Stop(line, service, bridge);
+                const int code = Stop(line, board, bridge);
                 loop.Exit(on.Code != exitOk ? on.Code : code);
             });
             return;
         }
         if (watchdog) watchdog->Stop();
-        loop.Exit(Stop(line, service, bridge));
+        loop.Exit(Stop(line, board, bridge));
     };
     // Before any thread starts: a thread made earlier would take the
     // signals the loop waits for.
@@ -227,14 +252,17 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
     if (TResult own = PrivateDirectory(line.Socket); !own) return own;
     if (TResult listening = server.Listen(line.Socket); !listening) return listening;
     if (!line.Mqtt.Host.empty()) {
-        bridge.emplace(loop, service, line.Mqtt, MODEMSWITCH_VERSION, pulse);
+        bridge.emplace(loop, board, line.Mqtt, MODEMSWITCH_VERSION, pulse);
         if (TResult started = bridge->Start(); !started) return started;
     }
     // Under WatchdogSec= systemd restarts a loop that stops turning.
     if (!loop.EnableWatchdog()) Log("cannot tell systemd's watchdog the loop is alive");
-    service.Start();
+    for (int c = 1; c <= board.Channels(); ++c) board.Channel(c).Start();
+    // Without a switch at start, the device says where it stands, if it can.
+    if (!line.StartOff && port.AskStates()) Log("asking " + std::string(port.Kind().Answerer()) + " for its state");
     if (watchdog) watchdog->Start();
-    Log("serving " + line.Device + " on " + line.Socket);
+    Log("serving " + line.Device + (line.Kind.Name != TKindName::Modem ? " (" + std::string(KindText(line.Kind.Name)) + ")" : "") +
+        " on " + line.Socket);
     if (sd_notify(0, "READY=1") < 0) Log("cannot tell systemd the daemon is ready");
     const int code = loop.Run();
     if (code < 0) return TResult::Fail(exitIoError, std::string("the event loop failed: ") + std::strerror(-code));
@@ -264,17 +292,23 @@ int Daemon(const TCommandLine& line) {
     }
     if (line.Forget) {
         // Nothing of the port: only what the daemon left on the broker.
-        TModemLine idle(PlatformSerialDevice(), line.Device);
-        TSwitchService service(idle, TServiceOptions{*pulse, false, nullptr, nullptr, nullptr});
-        TMqttBridge bridge(loop, service, line.Mqtt, MODEMSWITCH_VERSION, *pulse);
+        TSwitchPort idle(PlatformSerialDevice(), line.Device, MakeDeviceKind(line.Kind), line.Kind.Channels);
+        std::vector<std::unique_ptr<TSwitchService>> services;
+        for (int c = 1; c <= idle.Channels(); ++c)
+            services.push_back(std::make_unique<TSwitchService>(idle.Line(c), TServiceOptions{*pulse, false, nullptr, nullptr, nullptr}));
+        TSwitchboard board(std::move(services));
+        TMqttBridge bridge(loop, board, line.Mqtt, MODEMSWITCH_VERSION, *pulse);
         const TResult forgotten = bridge.Forget();
         if (!forgotten) Log(forgotten.Message);
         return forgotten.Code;
     }
-    TModemLine modem(PlatformSerialDevice(), line.Device);
-    TScopedOverride<TSerialSeam, TSerialDevice> useModem(&modem);
     StartFramework();
-    const TResult served = Serve(line, *pulse, loop, modem, files, dir);
+    TResult served;
+    {
+        TSwitchPort port(PlatformSerialDevice(), line.Device, MakeDeviceKind(line.Kind), line.Kind.Channels);
+        TScopedOverride<TSerialSeam, TSerialDevice> usePort(&port);
+        served = Serve(line, *pulse, loop, port, files, dir);
+    }
     StopFramework();
     if (!served.Message.empty()) Log(served.Message);
     return served.Code;

@@ -1,41 +1,42 @@
 #pragma once
-// The service's serial device: the platform's own, opened at the service's
-// device whatever port the scheme names, and listened to. The modem echoes
-// a command and answers "OK" or "ERROR" on a line of its own; each command
-// written is kept with how its write went and what came back, for the
-// service to judge the scheme's reports by.
+// A channel's line as the service sees it. The switching scheme believes it
+// talks to a modem on its own port; the switch port (switch_port.h) carries
+// what it writes to the device, and this keeps each command with how its
+// write went and what came back, for the service to judge the scheme's
+// reports by.
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/service/device_kind.h"
 #include "winlib/serial.h"
 
-enum class TAnswer { Pending, Ok, Error, None };
-
 struct TCommandRecord {
-    std::string Bytes;     // empty: no command since the last report
+    std::string Bytes;     // what the scheme wrote; empty: no command since the last report
     bool Written = false;  // every byte taken
     TAnswer Answer = TAnswer::None;
+    std::string Fault;     // why the device refused it (Answer == Error)
 };
 
-class TModemLine final : public TSerialDevice {
+class TModemLine {
 public:
-    TModemLine(TSerialDevice& inner, std::string devicePath) : DevicePath(std::move(devicePath)), inner_(inner) {}
+    TModemLine(std::string devicePath, int channel, TDeviceKind& kind)
+        : DevicePath(std::move(devicePath)), Channel(channel), kind_(kind) {}
+    TModemLine(const TModemLine&) = delete;
+    TModemLine& operator=(const TModemLine&) = delete;
 
     const std::string DevicePath;
+    const int Channel;  // 1-based
 
     // Hooks for the service.
-    std::function<void(TPortHandle)> Opened;   // start listening
-    std::function<void(TPortHandle)> Closing;  // stop listening
-    std::function<void()> Writing;              // a command is about to replace the last one
-    std::function<void()> Answered;             // the last command got OK or ERROR
+    std::function<void()> Writing;   // a command is about to replace the last one
+    std::function<void()> Answered;  // the last command got its answer
+    std::function<void(bool)> StateRead;  // the device says this channel is on or off
 
-    // What the modem sent. Only whole lines count; a line of nothing but
-    // noise longer than a modem's buffer is dropped.
-    void Received(std::string_view bytes);
-    // No answer came in time: the command stays unconfirmed.
+    // No answer came in time: the kind says what that means.
     void AnswerTimedOut();
     // The report that used the last command has been judged.
     void Consume() { last_ = TCommandRecord{}; }
@@ -43,19 +44,27 @@ public:
     const TCommandRecord& LastCommand() const { return last_; }
     // errno of the last open that failed; 0 once an open succeeds.
     int LastOpenError() const { return lastOpenError_; }
-    TPortHandle OpenHandle() const { return open_; }
+    // Whether the scheme holds the port open now.
+    bool Open() const { return opens_ > 0; }
+    // The state the last confirmed or written command left; none: unknown.
+    std::optional<bool> Known() const { return known_; }
+    std::string_view Answerer() const { return kind_.Answerer(); }
+    std::uint32_t AnswerWaitMs() const { return kind_.AnswerWaitMs(); }
 
-    TPortHandle Open(std::string_view deviceName) override;
-    bool Configure(TPortHandle port, std::string_view definition, std::uint32_t timeoutMs) override;
-    bool Write(TPortHandle port, const char* bytes, std::uint32_t count, std::uint32_t& written) override;
-    void Close(TPortHandle port) override;
+    // From the switch port.
+    void Opened() { ++opens_, lastOpenError_ = 0; }
+    void OpenFailed(int error) { lastOpenError_ = error; }
+    void Closed() {
+        if (opens_ > 0) --opens_;
+    }
+    void Sent(std::string_view schemes, const TSent& sent);
+    void Answer(TAnswer answer, const std::string& fault);
+    void Forget() { known_.reset(); }
 
 private:
-    void Line(std::string_view line);
-
-    TSerialDevice& inner_;
+    TDeviceKind& kind_;
     TCommandRecord last_;
-    std::string partial_;
     int lastOpenError_ = 0;
-    TPortHandle open_ = InvalidPortHandle;
+    int opens_ = 0;
+    std::optional<bool> known_;
 };

@@ -107,12 +107,11 @@ std::string MqttIdFromPort(const std::string& devicePath, const std::string& hos
     return id.substr(0, MaxMqttId - 9) + tail;
 }
 
-TMqttBridge::TMqttBridge(TEventLoop& loop, TSwitchService& service, TMqttOptions options, std::string version,
+TMqttBridge::TMqttBridge(TEventLoop& loop, TSwitchboard& board, TMqttOptions options, std::string version,
                          std::string pulseLength)
-    : service_(service),
-      options_(std::move(options)),
-      version_(std::move(version)),
-      pulseLength_(std::move(pulseLength)) {
+    : board_(board), options_(std::move(options)), version_(std::move(version)) {
+    switches_.resize(static_cast<std::size_t>(board_.Channels()));
+    for (TSwitchTopics& topics : switches_) topics.PulseLength = pulseLength;
     wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_ >= 0) wakeWatch_ = loop.Watch(wake_, EPOLLIN, [this](std::uint32_t) { Drain(); });
     tick_ = NewObj<TTimer>(1000);
@@ -268,8 +267,10 @@ void TMqttBridge::Handle(const TEvent& event) {
             backoffMs_ = 1000;
             connectedSinceMs_ = lastReachedMs_ = WallMs();
             Log("connected to the MQTT broker " + options_.Host + ":" + std::to_string(options_.Port));
-            for (const std::string& topic : {Topic("set"), Topic("pulse/set"), Topic("pulse_length/set"),
-                                             Topic("watchdog/set"), options_.DiscoveryPrefix + "/status"})
+            for (int c = 1; c <= board_.Channels(); ++c)
+                for (const char* leaf : {"set", "pulse/set", "pulse_length/set"})
+                    api_->subscribe(client_, nullptr, SwitchTopic(c, leaf).c_str(), Qos);
+            for (const std::string& topic : {Topic("watchdog/set"), options_.DiscoveryPrefix + "/status"})
                 api_->subscribe(client_, nullptr, topic.c_str(), Qos);
             PublishDiscovery();
             Publish(true);
@@ -301,47 +302,54 @@ void TMqttBridge::Handle(const TEvent& event) {
 
 void TMqttBridge::Command(const std::string& topic, const std::string& payload) {
     const auto refuse = [&](const std::string& why) { Log("refused " + ShownPayload(payload) + " on " + topic + ": " + why); };
-    if (topic == Topic("set")) {
-        TVerb verb;
-        if (!ParseMqttSwitch(payload, verb)) return refuse("ON, OFF or TOGGLE expected");
-        return Run({verb, {}});
-    }
-    if (topic == Topic("pulse/set")) {
-        // A one-off length is for this pulse alone; the button keeps its own.
-        std::string seconds, why;
-        if (!ParseMqttPulse(payload, pulseLength_, seconds, why)) return refuse(why);
-        return Run({TVerb::Pulse, seconds});
-    }
     if (topic == Topic("watchdog/set")) {
         // The watchdog's switch: off pauses it.
         TVerb verb;
         if (!ParseMqttSwitch(payload, verb) || verb == TVerb::Toggle) return refuse("ON or OFF expected");
-        return Run({verb == TVerb::On ? TVerb::WatchResume : TVerb::WatchPause, {}});
+        return Run(1, {verb == TVerb::On ? TVerb::WatchResume : TVerb::WatchPause, {}});
     }
-    if (topic == Topic("pulse_length/set")) {
-        std::string seconds;
-        if (!ParseMqttPulseLength(payload, seconds)) return refuse("seconds above 0 expected");
-        pulseLength_ = seconds;
-        Send(Topic("pulse_length"), pulseLength_, true);
+    for (int c = 1; c <= board_.Channels(); ++c) {
+        TSwitchTopics& mine = Switch(c);
+        if (topic == SwitchTopic(c, "set")) {
+            TVerb verb;
+            if (!ParseMqttSwitch(payload, verb)) return refuse("ON, OFF or TOGGLE expected");
+            return Run(c, {verb, {}});
+        }
+        if (topic == SwitchTopic(c, "pulse/set")) {
+            // A one-off length is for this pulse alone; the button keeps its own.
+            std::string seconds, why;
+            if (!ParseMqttPulse(payload, mine.PulseLength, seconds, why)) return refuse(why);
+            return Run(c, {TVerb::Pulse, seconds});
+        }
+        if (topic == SwitchTopic(c, "pulse_length/set")) {
+            std::string seconds;
+            if (!ParseMqttPulseLength(payload, seconds)) return refuse("seconds above 0 expected");
+            mine.PulseLength = seconds;
+            return Send(SwitchTopic(c, "pulse_length"), mine.PulseLength, true);
+        }
     }
 }
 
-void TMqttBridge::Run(const TRequest& request) {
-    if (commandRunning_) {
-        if (commandWaiting_)
-            Log("dropped the MQTT command " + std::string(VerbName(commandWaiting_->Verb)) + ": a newer one replaces it");
-        commandWaiting_ = request;
+void TMqttBridge::Run(int channel, const TRequest& request) {
+    TSwitchTopics& mine = Switch(channel);
+    if (mine.CommandRunning) {
+        if (mine.CommandWaiting)
+            Log("dropped the MQTT command " + std::string(VerbName(mine.CommandWaiting->Verb)) + ": a newer one replaces it");
+        mine.CommandWaiting = request;
         return;
     }
-    commandRunning_ = true;
-    service_.Submit(request, [this](const TReply& reply) {
+    mine.CommandRunning = true;
+    TRequest routed = request;
+    routed.Switch = channel;
+    board_.Submit(routed, [this, channel](const TReply& reply) {
+        TSwitchTopics& done = Switch(channel);
         if (reply.Code != exitOk) Log("MQTT command: " + reply.Error);
-        commandRunning_ = false;
+        done.CommandRunning = false;
         Publish();
-        if (commandWaiting_) {
-            const TRequest next = *commandWaiting_;
-            commandWaiting_.reset();
-            Run(next);
+        if (done.CommandWaiting) {
+            const TRequest next = *done.CommandWaiting;
+            done.CommandWaiting.reset();
+            Run(channel, next);
         }
     });
 }
@@ -354,10 +362,23 @@ void TMqttBridge::Send(const std::string& topic, const std::string& payload, boo
 
 void TMqttBridge::Publish(bool all) {
     if (!connected_) return;
-    const TStatus s = service_.Status();
-    const std::string state = s.State == TSwitchState::On ? "ON" : s.State == TSwitchState::Off ? "OFF" : "None";
+    const TStatus s = board_.Status();
     const std::string availability = s.Available ? "online" : "offline";
+    if (all || availability != lastAvailability_) Send(Topic("availability"), lastAvailability_ = availability, true);
+    for (int c = 1; c <= board_.Channels(); ++c) PublishSwitch(c, all);
+    if (!s.Watch) return;
+    const std::string connectivity = !s.Watch->Connected ? "None" : *s.Watch->Connected ? "ON" : "OFF";
+    const std::string watchdog = s.Watch->State == "paused" ? "OFF" : "ON";
+    if (all || connectivity != lastConnectivity_) Send(Topic("connectivity"), lastConnectivity_ = connectivity, true);
+    if (all || watchdog != lastWatchdog_) Send(Topic("watchdog"), lastWatchdog_ = watchdog, true);
+}
+
+void TMqttBridge::PublishSwitch(int channel, bool all) {
+    TSwitchTopics& mine = Switch(channel);
+    const TStatus s = board_.Channel(channel).Status();
+    const std::string state = s.State == TSwitchState::On ? "ON" : s.State == TSwitchState::Off ? "OFF" : "None";
     json attributes;
+    if (s.Channel > 0) attributes["switch"] = s.Channel;
     attributes["port"] = s.Port;
     attributes["since"] = s.Since;
     attributes["pulse_remaining_s"] = s.PulseRemainingS ? json(std::ceil(*s.PulseRemainingS)) : json(nullptr);
@@ -368,15 +389,15 @@ void TMqttBridge::Publish(bool all) {
     // Without the seconds to the next probe: they would change the attributes every second.
     if (s.Watch) attributes["watch"] = json::parse(WatchJson(*s.Watch, false), nullptr, false);
     const std::string attributesText = attributes.dump(-1, ' ', false, json::error_handler_t::replace);
-    if (all || state != lastState_) Send(Topic("state"), lastState_ = state, true);
-    if (all || availability != lastAvailability_) Send(Topic("availability"), lastAvailability_ = availability, true);
-    if (all || attributesText != lastAttributes_) Send(Topic("attributes"), lastAttributes_ = attributesText, true);
-    if (all && pulseLength_ != "0") Send(Topic("pulse_length"), pulseLength_, true);
-    if (!s.Watch) return;
-    const std::string connectivity = !s.Watch->Connected ? "None" : *s.Watch->Connected ? "ON" : "OFF";
-    const std::string watchdog = s.Watch->State == "paused" ? "OFF" : "ON";
-    if (all || connectivity != lastConnectivity_) Send(Topic("connectivity"), lastConnectivity_ = connectivity, true);
-    if (all || watchdog != lastWatchdog_) Send(Topic("watchdog"), lastWatchdog_ = watchdog, true);
+    if (all || state != mine.LastState) Send(SwitchTopic(channel, "state"), mine.LastState = state, true);
+    if (all || attributesText != mine.LastAttributes)
+        Send(SwitchTopic(channel, "attributes"), mine.LastAttributes = attributesText, true);
+    if (all && mine.PulseLength != "0") Send(SwitchTopic(channel, "pulse_length"), mine.PulseLength, true);
+}
+
+std::string TMqttBridge::UniqueId(int channel, const std::string& suffix) const {
+    const std::string base = "modemswitch_" + options_.Id;
+    return board_.Channels() == 1 ? base + suffix : base + "_" + std::to_string(channel) + suffix;
 }
 
 std::string TMqttBridge::DiscoveryTopic(const char* component, const std::string& object) const {
@@ -409,26 +430,30 @@ void TMqttBridge::PublishDiscovery() {
         entity["optimistic"] = false;
         return entity;
     };
-    json sw = onOff("Device", base, "");
-    sw["command_topic"] = Topic("set");
-    sw["state_topic"] = Topic("state");
-    sw["json_attributes_topic"] = Topic("attributes");
-    json button = common("Pulse", base + "_pulse");
-    button["command_topic"] = Topic("pulse/set");
-    button["payload_press"] = "PRESS";
-    json number = common("Pulse length", base + "_pulse_length");
-    number["command_topic"] = Topic("pulse_length/set");
-    number["state_topic"] = Topic("pulse_length");
-    number["min"] = 1;
-    number["max"] = 86400;
-    number["step"] = 1;
-    number["unit_of_measurement"] = "s";
-    number["mode"] = "box";
-    number["optimistic"] = false;
-    Send(DiscoveryTopic("switch", base), sw.dump(), true);
-    Send(DiscoveryTopic("button", base + "_pulse"), button.dump(), true);
-    Send(DiscoveryTopic("number", base + "_pulse_length"), number.dump(), true);
-    if (!service_.Status().Watch) return;
+    // One switch, pulse button and pulse length for every channel, all in the one device.
+    for (int c = 1; c <= board_.Channels(); ++c) {
+        const std::string n = board_.Channels() == 1 ? "" : " " + std::to_string(c);
+        json sw = onOff((board_.Channels() == 1 ? "Device" : "Switch") + n, UniqueId(c, ""), "");
+        sw["command_topic"] = SwitchTopic(c, "set");
+        sw["state_topic"] = SwitchTopic(c, "state");
+        sw["json_attributes_topic"] = SwitchTopic(c, "attributes");
+        json button = common("Pulse" + n, UniqueId(c, "_pulse"));
+        button["command_topic"] = SwitchTopic(c, "pulse/set");
+        button["payload_press"] = "PRESS";
+        json number = common("Pulse length" + n, UniqueId(c, "_pulse_length"));
+        number["command_topic"] = SwitchTopic(c, "pulse_length/set");
+        number["state_topic"] = SwitchTopic(c, "pulse_length");
+        number["min"] = 1;
+        number["max"] = 86400;
+        number["step"] = 1;
+        number["unit_of_measurement"] = "s";
+        number["mode"] = "box";
+        number["optimistic"] = false;
+        Send(DiscoveryTopic("switch", UniqueId(c, "")), sw.dump(), true);
+        Send(DiscoveryTopic("button", UniqueId(c, "_pulse")), button.dump(), true);
+        Send(DiscoveryTopic("number", UniqueId(c, "_pulse_length")), number.dump(), true);
+    }
+    if (!board_.Status().Watch) return;
     json connectivity = common("Connectivity", base + "_connectivity");
     connectivity["state_topic"] = Topic("connectivity");
     connectivity["device_class"] = "connectivity";
@@ -480,13 +505,17 @@ TResult TMqttBridge::Forget() {
     }
     const std::string base = "modemswitch_" + options_.Id;
     const int before = acknowledged_;
-    const std::string topics[] = {DiscoveryTopic("switch", base), DiscoveryTopic("button", base + "_pulse"),
-                                  DiscoveryTopic("number", base + "_pulse_length"),
-                                  DiscoveryTopic("binary_sensor", base + "_connectivity"),
-                                  DiscoveryTopic("switch", base + "_watchdog"), Topic("state"), Topic("availability"),
-                                  Topic("attributes"), Topic("pulse_length"), Topic("connectivity"), Topic("watchdog")};
+    std::vector<std::string> topics = {DiscoveryTopic("binary_sensor", base + "_connectivity"),
+                                       DiscoveryTopic("switch", base + "_watchdog"), Topic("availability"),
+                                       Topic("connectivity"), Topic("watchdog")};
+    for (int c = 1; c <= board_.Channels(); ++c)
+        for (const std::string& topic :
+             {DiscoveryTopic("switch", UniqueId(c, "")), DiscoveryTopic("button", UniqueId(c, "_pulse")),
+              DiscoveryTopic("number", UniqueId(c, "_pulse_length")), SwitchTopic(c, "state"),
+              SwitchTopic(c, "attributes"), SwitchTopic(c, "pulse_length")})
+            topics.push_back(topic);
     for (const std::string& topic : topics) Send(topic, "", true);
-    AwaitAcknowledged(before + static_cast<int>(std::size(topics)), 5000);
+    AwaitAcknowledged(before + static_cast<int>(topics.size()), 5000);
     Disconnect(true);
     return TResult::Ok();
 }

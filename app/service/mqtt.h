@@ -13,8 +13,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "app/service/core.h"
+#include "app/service/switchboard.h"
 #include "app/service/loop.h"
 #include "app/service/result.h"
 
@@ -44,7 +45,7 @@ std::string MqttIdFromPort(const std::string& devicePath, const std::string& hos
 
 class TMqttBridge {
 public:
-    TMqttBridge(TEventLoop& loop, TSwitchService& service, TMqttOptions options, std::string version,
+    TMqttBridge(TEventLoop& loop, TSwitchboard& board, TMqttOptions options, std::string version,
                 std::string pulseLength);
     ~TMqttBridge();
     TMqttBridge(const TMqttBridge&) = delete;
@@ -64,6 +65,10 @@ public:
     TBrokerStatus Broker() const;
 
     std::string Topic(const std::string& leaf) const { return options_.Prefix + "/" + options_.Id + "/" + leaf; }
+    // A switch's own topics: the device's with one switch, P/ID/N/... with several.
+    std::string SwitchTopic(int channel, const std::string& leaf) const {
+        return board_.Channels() == 1 ? Topic(leaf) : Topic(std::to_string(channel) + "/" + leaf);
+    }
 
 private:
     struct TEvent {
@@ -85,17 +90,30 @@ private:
     void Drain();
     void Handle(const TEvent& event);
     void Command(const std::string& topic, const std::string& payload);
-    void Run(const TRequest& request);
+    void Run(int channel, const TRequest& request);
     void Send(const std::string& topic, const std::string& payload, bool retain);
     // Waits (at most `ms`) until the broker has taken `count` publications.
     void AwaitAcknowledged(int count, int ms) const;
     void PublishDiscovery();
     std::string DiscoveryTopic(const char* component, const std::string& object) const;
 
-    TSwitchService& service_;
+    // What each switch has on the broker.
+    struct TSwitchTopics {
+        std::string PulseLength;  // the button's, as the number entity shows it
+        std::string LastState, LastAttributes;
+        // One MQTT command runs, at most one waits (the newest): a flood of
+        // them neither queues without end nor starves the other doors.
+        bool CommandRunning = false;
+        std::optional<TRequest> CommandWaiting;
+    };
+    TSwitchTopics& Switch(int channel) { return switches_.at(static_cast<std::size_t>(channel - 1)); }
+    void PublishSwitch(int channel, bool all);
+    std::string UniqueId(int channel, const std::string& suffix) const;
+
+    TSwitchboard& board_;
     TMqttOptions options_;
     std::string version_;
-    std::string pulseLength_;  // the button's, as the number entity shows it
+    std::vector<TSwitchTopics> switches_;
     std::string password_;
     const TMosquittoApi* api_ = nullptr;
     mosquitto* client_ = nullptr;
@@ -110,10 +128,6 @@ private:
     std::int64_t retryAtMs_ = 0;      // when a client that has not connected is made anew
     std::int64_t backoffMs_ = 1000;   // 1, 2, 4 ... 30 s
     std::int64_t connectedSinceMs_ = 0, lastReachedMs_ = 0;  // wall clock; 0: never
-    // One MQTT command runs, at most one waits (the newest): a flood of
-    // them neither queues without end nor starves the other doors.
-    bool commandRunning_ = false;
-    std::optional<TRequest> commandWaiting_;
     std::atomic<int> acknowledged_{0};  // publications the broker has taken
-    std::string lastState_, lastAvailability_, lastAttributes_, lastConnectivity_, lastWatchdog_;
+    std::string lastAvailability_, lastConnectivity_, lastWatchdog_;
 };

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -33,6 +34,7 @@ json WatchObject(const TWatchStatus& w, bool withNextProbe) {
 
 json StatusObject(const TStatus& s) {
     json o;
+    if (s.Channel > 0) o["switch"] = s.Channel;
     o["state"] = StateName(s.State);
     o["port"] = s.Port;
     o["available"] = s.Available;
@@ -97,6 +99,7 @@ bool StatusFrom(const json& o, TStatus& s) {
     if (!o.is_object()) return false;
     const std::string state = TextField(o, "state");
     s.State = state == "on" ? TSwitchState::On : state == "off" ? TSwitchState::Off : TSwitchState::Unknown;
+    s.Channel = std::min(CountField(o, "switch"), 8);
     s.Port = TextField(o, "port");
     s.Available = FlagField(o, "available");
     s.Since = TextField(o, "since");
@@ -157,6 +160,8 @@ std::string RequestLine(const TRequest& request) {
     json o;
     o["verb"] = VerbName(request.Verb);
     if (request.Verb == TVerb::Pulse) o["seconds"] = request.Seconds;
+    if (request.Switch != 1) o["switch"] = request.Switch;
+    if (request.All) o["all"] = true;
     return Dump(o);
 }
 
@@ -168,6 +173,16 @@ bool ParseRequestLine(std::string_view line, TRequest& request) {
     const auto known = VerbFromName(verb->get<std::string>());
     if (!known) return false;
     request = TRequest{*known, {}};
+    if (const auto channel = o.find("switch"); channel != o.end()) {
+        if (!channel->is_number_integer()) return false;
+        const auto value = channel->get<std::int64_t>();
+        if (value < 1 || value > 8) return false;
+        request.Switch = static_cast<int>(value);
+    }
+    if (const auto all = o.find("all"); all != o.end()) {
+        if (!all->is_boolean() || *known != TVerb::Status) return false;
+        request.All = all->get<bool>();
+    }
     if (*known != TVerb::Pulse) return true;
     const auto seconds = o.find("seconds");
     // pulse N switches on for N seconds: 0 is no pulse, and no request.
@@ -180,6 +195,11 @@ std::string ReplyLine(const TReply& reply) {
     o["code"] = reply.Code;
     o["error"] = reply.Error.empty() ? json(nullptr) : json(reply.Error);
     o["status"] = StatusObject(reply.Status);
+    if (!reply.All.empty()) {
+        json all = json::array();
+        for (const TStatus& s : reply.All) all.push_back(StatusObject(s));
+        o["all"] = all;
+    }
     return Dump(o);
 }
 
@@ -193,11 +213,23 @@ bool ParseReplyLine(std::string_view line, TReply& reply) {
     if (value < 0 || value > 255) return false;
     reply.Code = static_cast<int>(value);
     reply.Error = TextField(o, "error");
+    if (const auto all = o.find("all"); all != o.end() && all->is_array())
+        for (const json& one : *all) {
+            if (reply.All.size() >= 8) break;
+            TStatus s;
+            if (StatusFrom(one, s)) reply.All.push_back(std::move(s));
+        }
     const auto status = o.find("status");
     return status != o.end() && StatusFrom(*status, reply.Status);
 }
 
 std::string StatusJson(const TStatus& status) { return Dump(StatusObject(status)); }
+
+std::string StatusesJson(const std::vector<TStatus>& statuses) {
+    json all = json::array();
+    for (const TStatus& s : statuses) all.push_back(StatusObject(s));
+    return Dump(all);
+}
 
 std::string ReplyJson(const TReply& reply) {
     json o = StatusObject(reply.Status);
@@ -207,7 +239,8 @@ std::string ReplyJson(const TReply& reply) {
 }
 
 std::string StatusLine(const TStatus& status) {
-    std::string line = std::string(StateName(status.State)) + " " + status.Port;
+    std::string line = (status.Channel > 0 ? "switch " + std::to_string(status.Channel) + ": " : std::string()) +
+                       std::string(StateName(status.State)) + " " + status.Port;
     if (status.PulseRemainingS) line += ", pulse " + std::to_string(std::lround(std::ceil(*status.PulseRemainingS))) + " s left";
     if (!status.Available) line += " (port not available)";
     if (status.Broker && !status.Broker->Connected)

@@ -33,6 +33,8 @@ inline bool Switches(TVerb verb) { return verb != TVerb::Status && verb != TVerb
 struct TRequest {
     TVerb Verb = TVerb::Status;
     std::string Seconds;  // Pulse: a valid pulse text
+    int Switch = 1;       // the channel, 1 to 8
+    bool All = false;     // Status: every channel
 };
 
 // The MQTT door, when there is one.
@@ -60,6 +62,7 @@ struct TWatchStatus {
 };
 
 struct TStatus {
+    int Channel = 0;  // 0: the daemon's only switch
     TSwitchState State = TSwitchState::Unknown;
     std::string Port;
     bool Available = false;
@@ -75,6 +78,7 @@ struct TReply {
     int Code = exitOk;
     std::string Error;  // UTF-8; empty on success
     TStatus Status;
+    std::vector<TStatus> All;  // status --all: every channel
 };
 
 // A pulse length as typed into the pulse field: decimal digits with an
@@ -96,9 +100,12 @@ bool ParseReplyLine(std::string_view line, TReply& reply);
 // `status --json` and the verbs' --json: the status fields, and for a verb
 // also "code" and "error".
 std::string StatusJson(const TStatus& status);
+// `status --all --json`: an array of those objects.
+std::string StatusesJson(const std::vector<TStatus>& statuses);
 std::string ReplyJson(const TReply& reply);
 // `status`: "on /dev/ttyUSB0", "on /dev/ttyUSB0, pulse 4 s left",
-// "unknown /dev/ttyUSB0 (port not available)".
+// "unknown /dev/ttyUSB0 (port not available)"; "switch 2: on /dev/ttyUSB0"
+// when the daemon has several.
 std::string StatusLine(const TStatus& status);
 // `watch status`: a line for every target, then one for the watchdog.
 std::string WatchLines(const TWatchStatus& watch);

@@ -72,8 +72,8 @@ bool TrustedPeer(int fd, const std::string& path, std::string& why) {
     return false;
 }
 
-TServer::TServer(TEventLoop& loop, TSwitchService& service, TServerLimits limits)
-    : loop_(loop), service_(service), limits_(limits) {
+TServer::TServer(TEventLoop& loop, TSwitchboard& board, TServerLimits limits)
+    : loop_(loop), board_(board), limits_(limits) {
     sweep_ = NewObj<TTimer>(1000);
     sweep_->SetTickHandler({[](void* self, TTimer*) { static_cast<TServer*>(self)->Sweep(); }, this});
 }
@@ -159,7 +159,7 @@ TResult TServer::Listen(const std::string& path) {
     return TResult::Ok();
 }
 
-TReply TServer::Refusal(int code, const std::string& why) const { return TReply{code, why, service_.Status()}; }
+TReply TServer::Refusal(int code, const std::string& why) const { return TReply{code, why, board_.Status(), {}}; }
 
 void TServer::Refuse(int fd, const std::string& why) {
     // The client reads this before it finds the connection closed.
@@ -250,7 +250,7 @@ void TServer::Ask(std::uint64_t id, std::string_view line) {
     c.Watch->Disable();
     TRequest request;
     if (!ParseRequestLine(line, request)) return Answer(id, Refusal(exitUsage, "malformed request"));
-    service_.Submit(request, [this, id](const TReply& reply) { Answer(id, reply); });
+    board_.Submit(request, [this, id](const TReply& reply) { Answer(id, reply); });
 }
 
 void TServer::Answer(std::uint64_t id, const TReply& reply) {

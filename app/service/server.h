@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "app/service/core.h"
+#include "app/service/switchboard.h"
 #include "app/service/loop.h"
 #include "app/service/result.h"
 
@@ -28,7 +28,7 @@ struct TServerLimits {
 
 class TServer {
 public:
-    TServer(TEventLoop& loop, TSwitchService& service, TServerLimits limits = {});
+    TServer(TEventLoop& loop, TSwitchboard& board, TServerLimits limits = {});
     ~TServer();
     TServer(const TServer&) = delete;
     TServer& operator=(const TServer&) = delete;
@@ -49,7 +49,7 @@ private:
     TReply Refusal(int code, const std::string& why) const;
 
     TEventLoop& loop_;
-    TSwitchService& service_;
+    TSwitchboard& board_;
     TServerLimits limits_;
     int fd_ = -1;
     int lock_ = -1;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/service/core.h"
-#include "app/service/modemline.h"
+#include "app/service/switch_port.h"
 #include "framework/events.h"
 #include "tests/support/fake_serial.h"
 #include "tests/support/virtual_clock.h"
@@ -52,7 +52,7 @@ struct TServiceHost {
         if (Serial.Unread.empty()) return;
         const std::string bytes = std::move(Serial.Unread);
         Serial.Unread.clear();
-        Line.Received(bytes);
+        Port.Received(bytes);
     }
     void Submit(TVerb verb, std::string seconds = {}) {
         Service->Submit(TRequest{verb, std::move(seconds)}, [this](const TReply& reply) {
@@ -64,8 +64,9 @@ struct TServiceHost {
 
     VirtualClock Clock;
     TAnsweringSerial Serial;
-    TModemLine Line{Serial, "\\\\.\\Com1"};
-    TScopedOverride<TSerialSeam, TSerialDevice> UseLine{&Line};
+    TSwitchPort Port{Serial, "\\\\.\\Com1", MakeDeviceKind({}), 1};
+    TModemLine& Line = Port.Line(1);
+    TScopedOverride<TSerialSeam, TSerialDevice> UseLine{&Port};
     std::unique_ptr<TSwitchService> Service;
     std::vector<std::string> Replies;  // "400 0 on", "1200 0 on unconfirmed"
     TReply Last;
