@@ -112,8 +112,15 @@ void TSwitchService::Start() {
 
 void TSwitchService::StateRead(bool on) {
     if (scheme_.State->State != TSwitchState::Unknown || current_ || !queue_.empty()) return;
-    Note(std::string("the device reports it is ") + (on ? "on" : "off"));
-    queue_.push_back({TRequest{on ? TVerb::On : TVerb::Off, {}}, nullptr, true});
+    Note(std::string(line_.Answerer()) + " reports it is " + (on ? "on" : "off"));
+    if (!on) {
+        // The switching stands at its start, which is off.
+        scheme_.State->Set(TSwitchState::Off, true);
+        if (Changed) Changed();
+        return;
+    }
+    // The switching is brought to on without a word to the device.
+    queue_.push_back({TRequest{TVerb::On, {}}, nullptr, true});
     PumpLater();
 }
 
@@ -174,7 +181,10 @@ void TSwitchService::Begin() {
         case TVerb::On:
             if (state == TSwitchState::On) return Finish(exitOk, {});
             // The state read at start brought into the switching: on, without the default pulse.
-            if (current_->Internal) requests.Pulse("0");
+            if (current_->Internal) {
+                requests.Pulse("0");
+                line_.KeepNextCommand();
+            }
             return requests.Toggle();
         case TVerb::Off:
             if (state == TSwitchState::Off && !current_->Internal) return Finish(exitOk, {});

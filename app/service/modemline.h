@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/service/device_kind.h"
 #include "winlib/serial.h"
@@ -60,6 +61,10 @@ public:
     void Sent(std::string_view schemes, const TSent& sent);
     void Answer(TAnswer answer, const std::string& fault);
     void Forget() { known_.reset(); }
+    // The next command only brings the device's own state into the scheme:
+    // it is taken as done, and nothing goes to the device.
+    void KeepNextCommand() { keepNext_ = true; }
+    bool TakeKeptCommand() { return std::exchange(keepNext_, false); }
 
 private:
     TDeviceKind& kind_;
@@ -67,4 +72,5 @@ private:
     int lastOpenError_ = 0;
     int opens_ = 0;
     std::optional<bool> known_;
+    bool keepNext_ = false;
 };

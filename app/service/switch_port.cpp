@@ -118,7 +118,10 @@ bool TSwitchPort::Write(TPortHandle port, const char* bytes, std::uint32_t count
     if (line->Writing) line->Writing();
     const std::string_view schemes(bytes, count);
     TSent sent;
-    if (fd_ != InvalidPortHandle && line->Open()) sent = kind_->Command(*io_, line->Channel, schemes);
+    if (line->TakeKeptCommand())
+        sent = {true, TAnswer::Ok, {}};
+    else if (fd_ != InvalidPortHandle && line->Open())
+        sent = kind_->Command(*io_, line->Channel, schemes);
     const std::int64_t taken = sent.Taken >= 0 ? sent.Taken : (sent.Written ? count : 0);
     written = static_cast<std::uint32_t>(std::clamp<std::int64_t>(taken, 0, count));
     line->Sent(schemes, sent);

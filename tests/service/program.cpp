@@ -40,6 +40,9 @@ void TModemStandIn::Plug() {
     int slave = -1;
     char name[128];
     if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) return;
+    // A process started now (the daemon) must not keep the far end open:
+    // unplugging closes it.
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
     termios t;
     tcgetattr(slave, &t);
     cfmakeraw(&t);
