@@ -23,8 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
         TRequest back;
-        if (!ParseRequestLine(RequestLine(request), back) || back.Verb != request.Verb || back.Seconds != request.Seconds)
+        if (!ParseRequestLine(RequestLine(request), back) || back.Verb != request.Verb || back.Seconds != request.Seconds ||
+            back.Switch != request.Switch || back.All != request.All)
             std::abort();
+        if (request.Switch < 1 || request.Switch > 8 || (request.All && request.Verb != TVerb::Status)) std::abort();
     }
 
     // What a client believes of a reply: never more than it was told.
@@ -34,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (line.empty() || line.back() != '\n') std::abort();
         StatusLine(reply.Status);
         StatusJson(reply.Status);
+        if (reply.All.size() > 8) std::abort();
+        StatusesJson(reply.All);
         if (reply.Status.Watch) {
             const std::string lines = WatchLines(*reply.Status.Watch);
             if (lines.empty() || lines.back() != '\n') std::abort();

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/service/boards.h"
 #include "tests/service/broker.h"
 #include "tests/service/program.h"
 
@@ -359,6 +360,62 @@ TEST_F(MqttHostileTest, StartedBeforeItsBrokerItJoinsIt) {
     status = json::parse(Client({"status", "--json"}).Out);
     EXPECT_EQ(status["mqtt"]["connected"], true) << status.dump();
     EXPECT_TRUE(status["mqtt"]["last_reached"].is_string()) << status.dump();
+}
+
+}  // namespace
+
+namespace {
+
+// Three channels of a relay board: three switches, pulse buttons and pulse
+// lengths in the one device, each on topics of its own.
+TEST_F(MqttTest, ChannelsAreSwitchesOfOneDeviceWithTopicsOfTheirOwn) {
+    TBoardStandIn board("lcus_sim", port, {"--channels", "3"});
+    TMqttPeer peer(broker.Port);
+    TDaemon daemon(DaemonArgs({"--device", "lcus", "--channels", "3", "--name", "relays"}), socket);
+    id = "relays";
+    for (int c = 1; c <= 3; ++c) ASSERT_TRUE(peer.WaitFor(T(std::to_string(c) + "/state"), "OFF")) << daemon.Log();
+    EXPECT_EQ(peer.Last(T("availability")), "online");
+
+    std::set<std::string> identifiers, uniqueIds, commandTopics;
+    int switches = 0, buttons = 0, numbers = 0;
+    for (const auto& m : peer.Messages()) {
+        if (m.Topic.rfind("homeassistant/", 0) != 0 || m.Payload.empty()) continue;
+        const json config = json::parse(m.Payload, nullptr, false);
+        ASSERT_TRUE(config.is_object()) << m.Topic;
+        identifiers.insert(config["device"]["identifiers"][0].get<std::string>());
+        uniqueIds.insert(config["unique_id"].get<std::string>());
+        if (config.contains("command_topic")) commandTopics.insert(config["command_topic"].get<std::string>());
+        EXPECT_EQ(config["availability_topic"], T("availability"));
+        switches += m.Topic.rfind("homeassistant/switch/", 0) == 0;
+        buttons += m.Topic.rfind("homeassistant/button/", 0) == 0;
+        numbers += m.Topic.rfind("homeassistant/number/", 0) == 0;
+    }
+    EXPECT_EQ(switches, 3);
+    EXPECT_EQ(buttons, 3);
+    EXPECT_EQ(numbers, 3);
+    EXPECT_EQ(identifiers, std::set<std::string>{"modemswitch_relays"});
+    EXPECT_EQ(uniqueIds.size(), 9u);
+    for (int c = 1; c <= 3; ++c)
+        for (const char* leaf : {"set", "pulse/set", "pulse_length/set"})
+            EXPECT_EQ(commandTopics.count(T(std::to_string(c) + "/" + leaf)), 1u) << c << leaf;
+
+    peer.Publish(T("2/set"), "ON");
+    EXPECT_TRUE(peer.WaitFor(T("2/state"), "ON"));
+    EXPECT_EQ(peer.Last(T("1/state")), "OFF");
+    EXPECT_EQ(peer.Last(T("3/state")), "OFF");
+    EXPECT_TRUE(board.WaitForSwitches(4, 2000));
+    EXPECT_EQ(board.Switches(), "CH1:OFF CH2:OFF CH3:OFF CH2:ON");
+    const json attributes = json::parse(peer.Last(T("2/attributes")), nullptr, false);
+    EXPECT_EQ(attributes["switch"], 2);
+    EXPECT_EQ(attributes["confirmed"], true);
+
+    peer.Publish(T("3/pulse_length/set"), "1");
+    EXPECT_TRUE(peer.WaitFor(T("3/pulse_length"), "1"));
+    peer.Publish(T("3/pulse/set"), "PRESS");
+    EXPECT_TRUE(peer.WaitFor(T("3/state"), "ON"));
+    EXPECT_TRUE(peer.WaitFor(T("3/state"), "OFF", 4000));
+    EXPECT_EQ(peer.Last(T("2/state")), "ON");
+    EXPECT_EQ(Client({"status", "--switch", "3"}).Out, "switch 3: off " + port + "\n");
 }
 
 }  // namespace

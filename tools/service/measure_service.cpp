@@ -9,9 +9,12 @@
 //     modem, 1,000 commands in a row, idle CPU with the broker connected;
 //   - with a watchdog: idle CPU with three targets every 30 s, and a
 //     command's "ATH1\r" while probe rounds run every second, beside the
-//     same command without one.
+//     same command without one;
+//   - on relay boards (a CH340 board, a Modbus board): a command to the
+//     board's bytes, beside a plain write() of the same bytes, and the
+//     daemon's memory with 8 channels against 1.
 //
-//   measure_service [--idle SECONDS] [--watchdog]   (--watchdog: its figures alone)
+//   measure_service [--idle SECONDS] [--watchdog | --kinds]   (their figures alone)
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -31,6 +34,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/service/kinds/modbus_frame.h"
+#include "tests/service/boards.h"
 #include "tests/service/broker.h"
 #include "tests/service/program.h"
 #include "tests/service/service_host.h"
@@ -185,23 +190,105 @@ int MeasureWatchdog(const TModemStandIn& modem, const std::string& port, const s
     return 0;
 }
 
+std::int64_t WallNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// When the board's `n`-th switch came (wall clock, as its log keeps it), or -1.
+std::int64_t SwitchAt(const TBoardStandIn& board, std::size_t n) {
+    if (!board.WaitForSwitches(n, 3000)) return -1;
+    std::size_t seen = 0;
+    for (const TDeviceEvent& e : board.Events())
+        if (e.What != "READ" && e.What != "STATUS" && e.What != "-" && ++seen == n) return e.AtMs;
+    return -1;
+}
+
+// On each board: its bytes written straight to the terminal, then a
+// daemon's "on" to the same bytes at the board; memory with 8 channels and 1.
+int MeasureKinds(const fs::path& dir, const std::string& socket) {
+    struct TKind {
+        const char* Name;
+        const char* Simulator;
+        std::string OnBytes;
+    };
+    const TKind kinds[] = {{"lcus", "lcus_sim", std::string("\xA0\x01\x01\xA2", 4)},
+                           {"modbus", "modbus_sim", WriteCoilFrame(1, 0, true)}};
+    constexpr int Cycles = 20;
+    std::printf("client command to the board's bytes (median of %d; the simulators count whole ms):\n", Cycles);
+    for (const TKind& kind : kinds) {
+        const std::string port = (dir / kind.Name).string();
+        TBoardStandIn board(kind.Simulator, port, {});
+        std::vector<double> floor;
+        for (int i = 0; i < Cycles; ++i) {
+            const int fd = open(port.c_str(), O_WRONLY | O_NOCTTY);
+            const std::size_t before = board.Events().size();
+            const std::int64_t t0 = WallNowMs();
+            [[maybe_unused]] const ssize_t n = write(fd, kind.OnBytes.data(), kind.OnBytes.size());
+            board.WaitForSwitches(before + 1, 3000);
+            floor.push_back(static_cast<double>(board.Events().back().AtMs - t0));
+            close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        TDaemon daemon({"--port", port, "--dir", dir.string(), "--device", kind.Name}, socket);
+        if (!daemon.Running()) {
+            std::fprintf(stderr, "measure_service: the %s daemon did not start:\n%s", kind.Name, daemon.Log().c_str());
+            return 1;
+        }
+        std::size_t switches = static_cast<std::size_t>(Cycles) + 1;  // the floor's and the start's off
+        board.WaitForSwitches(switches, 2000);
+        std::vector<double> first, later;
+        for (int i = 0; i < Cycles; ++i) {
+            const std::int64_t t0 = WallNowMs();
+            RunProgram({"on", "--socket", socket});
+            (i == 0 ? first : later).push_back(static_cast<double>(SwitchAt(board, ++switches) - t0));
+            RunProgram({"off", "--socket", socket});
+            ++switches;
+        }
+        std::printf("  %-6s plain write() to the pty       %.1f ms\n", kind.Name, Median(floor));
+        std::printf("  %-6s modemswitch on, first          %.1f ms (design: 200 ms from the toggle)\n", kind.Name,
+                    Median(first));
+        std::printf("  %-6s modemswitch on, later          %.1f ms (design: 400 ms, the counter passes 10 and 0)\n",
+                    kind.Name, Median(later));
+        daemon.Stop(SIGTERM);
+    }
+    std::printf("memory with channels (lcus, after a switch of every channel):\n");
+    const std::string port = (dir / "lcus").string();
+    TBoardStandIn board("lcus_sim", port, {"--channels", "8"});
+    for (const int channels : {1, 8}) {
+        TDaemon daemon({"--port", port, "--dir", dir.string(), "--device", "lcus", "--channels", std::to_string(channels)},
+                       socket);
+        for (int c = 1; c <= channels; ++c) RunProgram({"on", "--switch", std::to_string(c), "--socket", socket});
+        const std::string what = std::to_string(channels) + (channels == 1 ? " channel" : " channels");
+        Usage(what.c_str(), daemon.Pid);
+        daemon.Stop(SIGTERM);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int idleSeconds = 60;
-    bool watchdogOnly = false;
+    bool watchdogOnly = false, kindsOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--idle" && i + 1 < argc) idleSeconds = std::atoi(argv[++i]);
         else if (arg == "--watchdog") watchdogOnly = true;
+        else if (arg == "--kinds") kindsOnly = true;
         else {
-            std::fprintf(stderr, "usage: measure_service [--idle SECONDS] [--watchdog]\n");
+            std::fprintf(stderr, "usage: measure_service [--idle SECONDS] [--watchdog | --kinds]\n");
             return 64;
         }
     }
     const fs::path dir = fs::temp_directory_path() / ("modemswitch-measure-" + std::to_string(getpid()));
     fs::create_directories(dir);
     const std::string port = (dir / "modem").string(), socket = (dir / "sock").string();
+    if (kindsOnly) {
+        const int code = MeasureKinds(dir, socket);
+        fs::remove_all(dir);
+        return code;
+    }
     TModemStandIn modem(port);
 
     if (watchdogOnly) {
@@ -296,6 +383,7 @@ int main(int argc, char** argv) {
     }
 
     if (const int code = MeasureWatchdog(modem, port, socket, dir, idleSeconds); code != 0) return code;
+    if (const int code = MeasureKinds(dir, socket); code != 0) return code;
 
     // The same scheme and service, in this process on the virtual clock.
     {
