@@ -19,6 +19,7 @@ public:
         written = static_cast<std::uint32_t>(bytes.size());
         return true;
     }
+    bool Read(std::string&, int) override { return false; }
     bool GetLines(int& bits) override { return bits = 0, true; }
     bool SetLines(int, int) override { return true; }
 };

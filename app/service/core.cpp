@@ -259,6 +259,7 @@ void TSwitchService::Settle() {
                                                                 : std::string(line_.Answerer()) + " refused " + Printable(expected));
             const bool confirmed = command.Answer == TAnswer::Ok;
             state.Set(on ? TSwitchState::On : TSwitchState::Off, confirmed);
+            settledOff_ = !on;
             state.LastError.clear();
             const std::int64_t pulseOff = on && Switching() != nullptr ? Switching()->PulseOffAfterMs(scheme_.PulseText->Value) : -1;
             pulseDeadline_ = pulseOff >= 0 ? reportedAt_ + pulseOff : -1;
@@ -357,8 +358,10 @@ bool TSwitchService::PulseRunning() const {
 TResult TSwitchService::SwitchOffNow() {
     report_.reset();
     line_.Consume();
+    settledOff_ = false;
     scheme_.Requests->SwitchOff();
+    // A device that confirms at once has settled the off already.
     const TCommandRecord& command = line_.LastCommand();
-    if (command.Written && command.Bytes == "ATH\r") return TResult::Ok();
+    if ((command.Written && command.Bytes == "ATH\r") || settledOff_) return TResult::Ok();
     return TResult::Fail(exitIoError, "\"ATH\" was not written to " + line_.DevicePath + ": the device may still be on");
 }

@@ -105,6 +105,7 @@ private:
     bool pumpPosted_ = false;
     std::shared_ptr<TSwitchService*> self_ = std::make_shared<TSwitchService*>(this);  // posted tasks outliving us do nothing
     bool needsReset_ = false;
+    bool settledOff_ = false;          // the last report settled was a switch-off
     bool lost_ = false;
     std::int64_t pulseDeadline_ = -1;  // monotonic ms when "ATH\r" follows; -1: no pulse
     TObjPtr<TTimer> answerTimer_;      // 1 s for the modem to answer

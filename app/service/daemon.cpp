@@ -162,7 +162,7 @@ std::string Naming(const TSwitchboard& board, int channel) {
 
 // A stop leaves the device as it is, unless asked otherwise; but a pulse
 // is a promise to switch off, and it is kept.
-int Stop(const TCommandLine& line, TSwitchboard& board, std::optional<TMqttBridge>& bridge) {
+int Stop(const TCommandLine& line, TSwitchboard& board, TSwitchPort& port, std::optional<TMqttBridge>& bridge) {
     if (sd_notify(0, "STOPPING=1") < 0) Log("cannot tell systemd the daemon stops");
     int code = exitOk;
     for (int c = 1; c <= board.Channels(); ++c) {
@@ -175,6 +175,8 @@ int Stop(const TCommandLine& line, TSwitchboard& board, std::optional<TMqttBridg
             code = off.Code;
         }
     }
+    // A bus of one request at a time may still hold some of them.
+    port.Finish();
     if (bridge) bridge->Stop();
     return code;
 }
@@ -236,13 +238,13 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
             watchdog->Stop();
             service.Submit({TVerb::On, {}}, [&](const TReply& on) {
                 if (on.Code != exitOk) Log(on.Error);
-                const int code = Stop(line, board, bridge);
+                const int code = Stop(line, board, port, bridge);
                 loop.Exit(on.Code != exitOk ? on.Code : code);
             });
             return;
         }
         if (watchdog) watchdog->Stop();
-        loop.Exit(Stop(line, board, bridge));
+        loop.Exit(Stop(line, board, port, bridge));
     };
     // Before any thread starts: a thread made earlier would take the
     // signals the loop waits for.

@@ -24,6 +24,10 @@ public:
         std::uint32_t written = 0;
         return Write(bytes, written) && written == bytes.size();
     }
+    // What the device sends within `ms`, appended to `into`; false when
+    // nothing came. Only for the last words before the daemon ends: the
+    // event loop reads everything else.
+    virtual bool Read(std::string& into, int ms) = 0;
     // TIOCM_* bits.
     virtual bool GetLines(int& bits) = 0;
     virtual bool SetLines(int raise, int lower) = 0;
@@ -75,6 +79,9 @@ public:
     }
     // The port is gone or closed: nothing sent is answered now.
     virtual void Reset() {}
+    // The daemon ends: what still waits to be sent goes now, each command
+    // after the last one's answer or its time.
+    virtual void Finish(TPortIo&) {}
 
     // Told by the kind: a command's answer, and a channel's state as read.
     std::function<void(int channel, TAnswer answer, const std::string& fault)> Answered;

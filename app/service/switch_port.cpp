@@ -1,6 +1,8 @@
 #include "app/service/switch_port.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +14,16 @@ public:
         written = 0;
         if (port_.fd_ == InvalidPortHandle) return false;
         return port_.inner_.Write(port_.fd_, bytes.data(), static_cast<std::uint32_t>(bytes.size()), written);
+    }
+    bool Read(std::string& into, int ms) override {
+        if (port_.fd_ == InvalidPortHandle) return false;
+        pollfd p{static_cast<int>(port_.fd_), POLLIN, 0};
+        if (poll(&p, 1, std::max(ms, 0)) <= 0) return false;
+        char buffer[256];
+        const ssize_t n = read(static_cast<int>(port_.fd_), buffer, sizeof buffer);
+        if (n <= 0) return false;
+        into.append(buffer, static_cast<std::size_t>(n));
+        return true;
     }
     bool GetLines(int& bits) override {
         return port_.fd_ != InvalidPortHandle && ioctl(static_cast<int>(port_.fd_), TIOCMGET, &bits) == 0;
@@ -136,6 +148,10 @@ void TSwitchPort::Close(TPortHandle port) {
 }
 
 void TSwitchPort::Received(std::string_view bytes) { kind_->Received(bytes); }
+
+void TSwitchPort::Finish() {
+    if (fd_ != InvalidPortHandle) kind_->Finish(*io_);
+}
 
 void TSwitchPort::Lost() {
     kind_->Reset();

@@ -38,6 +38,8 @@ public:
     // Opens the port for a moment and asks the device for every channel's
     // state; the answers come to the lines' StateRead. False: not asked.
     bool AskStates();
+    // The daemon ends: the kind sends what still waits (see TDeviceKind::Finish).
+    void Finish();
     // The device's descriptor while open, else InvalidPortHandle.
     TPortHandle Handle() const { return fd_; }
 

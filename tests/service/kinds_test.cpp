@@ -4,6 +4,7 @@
 // One table of kinds; each behaviour is one test across them.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -268,6 +269,20 @@ TEST_F(KindsTest, ChannelsAreServedTogetherAndTheirPulsesOverlap) {
         const std::int64_t firstOff = SteadyMs() - start;
         EXPECT_GT(firstOff, secondOff + 700);
         EXPECT_LT(firstOff, 5000);
+        TearDown();
+        SetUp();
+    }
+}
+
+// A stop with --on-stop off switches every channel off, and a pulse running
+// on one is ended: on a Modbus bus the offs wait their turns even so.
+TEST_F(KindsTest, AStopSwitchesEveryChannelOffWhenAsked) {
+    for (const TKindCase& kind : Kinds()) {
+        SCOPED_TRACE(kind.Name);
+        Start(kind, {"--on-stop", "off"});
+        for (int c = 1; c <= kind.Channels; ++c) ASSERT_EQ(On(c, {"on"}).Code, 0) << c;
+        EXPECT_EQ(daemon->Stop(SIGTERM), 0) << daemon->Log();
+        for (int c = 1; c <= kind.Channels; ++c) EXPECT_TRUE(WaitForRelay(kind, c, false, 1000)) << c;
         TearDown();
         SetUp();
     }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/service/kinds/kinds.h"
+#include "app/service/clock.h"
 #include "app/service/kinds/modbus_frame.h"
 #include "winlib/timer.h"
 
@@ -63,6 +64,19 @@ public:
 
     // The core's wait is longer than the kind's own: whatever reaches here is settled already.
     TSent TimedOut(int) override { return {true, TAnswer::None, {}}; }
+
+    void Finish(TPortIo& io) override {
+        io_ = &io;
+        for (int rounds = 0; current_ && rounds < 64; ++rounds) {
+            const std::int64_t deadline = SteadyMs() + ReplyWaitMs;
+            std::string bytes;
+            while (current_ && SteadyMs() < deadline) {
+                bytes.clear();
+                if (io.Read(bytes, static_cast<int>(deadline - SteadyMs()))) Received(bytes);
+            }
+            if (current_) Silence();
+        }
+    }
 
     void Reset() override {
         timer_->SetEnabled(false);
