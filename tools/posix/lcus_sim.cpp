@@ -62,14 +62,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     sim::TTerminal terminal;
-    if (!sim::OpenTerminal(options.Log, true, terminal)) return 1;
-    sim::TLink link(options.Link, terminal.SlaveName);
-    std::string whyNot;
-    if (!link.Make(whyNot)) {
-        sim::Fail(whyNot);
-        return 1;
-    }
-    std::printf("lcus_sim: board end is %s -> %s\n", options.Link.c_str(), terminal.SlaveName.c_str());
+    if (!sim::OpenTerminal(options.Link, options.Log, true, "board end", terminal)) return 1;
 
     sim::TReport report(options.Quiet, terminal.Log);
     std::string frame;

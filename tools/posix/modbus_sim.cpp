@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     sim::TTerminal terminal;
-    if (!sim::OpenTerminal(options.Log, false, terminal)) return 1;
+    if (!sim::OpenTerminal(options.Link, options.Log, false, "board end", terminal)) return 1;
     // The server works on the terminal's far end: no device of its own to open.
     const std::unique_ptr<modbus_t, decltype(&modbus_free)> context(modbus_new_rtu("/dev/null", 9600, 'N', 8, 1),
                                                                     &modbus_free);
@@ -76,13 +76,6 @@ int main(int argc, char** argv) {
         if (coil >= 0 && coil < options.Coils) mapping->tab_bits[coil] = 1;
         at = std::min(options.On.find(',', at), options.On.size());
     }
-    sim::TLink link(options.Link, terminal.SlaveName);
-    std::string whyNot;
-    if (!link.Make(whyNot)) {
-        sim::Fail(whyNot);
-        return 1;
-    }
-    std::printf("modbus_sim: board end is %s -> %s\n", options.Link.c_str(), terminal.SlaveName.c_str());
 
     sim::TReport report(options.Quiet, terminal.Log);
     std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];

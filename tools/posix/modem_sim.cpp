@@ -129,14 +129,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     sim::TTerminal terminal;
-    if (!sim::OpenTerminal(options.Log, options.Answer, terminal)) return 1;
-    sim::TLink link(options.Link, terminal.SlaveName);
-    std::string whyNot;
-    if (!link.Make(whyNot)) {
-        sim::Fail(whyNot);
-        return 1;
-    }
-    std::printf("modem_sim: COM end is %s -> %s\n", options.Link.c_str(), terminal.SlaveName.c_str());
+    if (!sim::OpenTerminal(options.Link, options.Log, options.Answer, "COM end", terminal)) return 1;
 
     sim::TReport report(options.Quiet, terminal.Log);
     static constexpr const char* Phrases[] = {"(no change)", "off-hook: device ON", "on-hook: device OFF", "not a command"};

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -160,15 +161,18 @@ inline void OnStopSignal(int signal) { stopSignal = signal; }
 
 // The terminal pair, raw, and the stop signals blocked but while waiting.
 // The slave end stays open too, so the master sees no hang-up when the
-// program closes the port and opens it again. The caller links the slave
-// (TLink) once this succeeds.
+// program closes the port and opens it again.
 struct TTerminal {
     int Master = -1, Slave = -1, Log = -1;
     std::string SlaveName;
     sigset_t WaitMask{};
+    std::unique_ptr<TLink> Link;
 };
 
-inline bool OpenTerminal(const std::string& logPath, bool nonBlocking, TTerminal& t) {
+// Opens the terminal, links its port end at `link` and says so:
+// "<program>: <end> is LINK -> /dev/pts/N".
+inline bool OpenTerminal(const std::string& link, const std::string& logPath, bool nonBlocking, const char* end,
+                         TTerminal& t) {
     // Whoever reads stdout through a pipe sees each command as it comes.
     setvbuf(stdout, nullptr, _IOLBF, 0);
     // A reader of stdout that went away must not kill us before the link is removed.
@@ -198,9 +202,13 @@ inline bool OpenTerminal(const std::string& logPath, bool nonBlocking, TTerminal
     sigprocmask(SIG_BLOCK, &stopSignals, &t.WaitMask);
     for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&t.WaitMask, s);
 
+    t.Link = std::make_unique<TLink>(link, t.SlaveName);
+    std::string whyNot;
+    if (!t.Link->Make(whyNot)) return Fail(whyNot), false;
     // Answers never block the simulator when nobody reads them.
     if (nonBlocking && fcntl(t.Master, F_SETFL, fcntl(t.Master, F_GETFL) | O_NONBLOCK) != 0)
         return Fail(Errno("fcntl")), false;
+    std::printf("%s: %s is %s -> %s\n", Program, end, link.c_str(), t.SlaveName.c_str());
     return true;
 }
 

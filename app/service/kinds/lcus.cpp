@@ -55,14 +55,7 @@ public:
     }
 
     void Received(std::string_view bytes) override {
-        for (char c : bytes) {
-            if (c == '\r' || c == '\n') {
-                if (!partial_.empty()) Line(partial_);
-                partial_.clear();
-            } else if (partial_.size() < MaxLine) {
-                partial_ += c;
-            }
-        }
+        SplitLines(partial_, bytes, MaxLine, [this](std::string_view line) { Line(line); });
     }
 
     TSent TimedOut(int channel) override {

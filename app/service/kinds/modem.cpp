@@ -29,14 +29,7 @@ public:
         return {all, all ? TAnswer::Pending : TAnswer::None, {}, ok ? written : 0};
     }
     void Received(std::string_view bytes) override {
-        for (char c : bytes) {
-            if (c == '\r' || c == '\n') {
-                if (!partial_.empty()) Line(partial_);
-                partial_.clear();
-            } else if (partial_.size() < MaxLine) {
-                partial_ += c;
-            }
-        }
+        SplitLines(partial_, bytes, MaxLine, [this](std::string_view line) { Line(line); });
     }
     void Reset() override { partial_.clear(); }
 
