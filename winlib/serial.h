@@ -54,6 +54,8 @@ inline TSerialDevice* SetSerialDevice(TSerialDevice* device) { return TSerialSea
 // variable names a directory (of links to terminals), else /dev/ttyS<N-1>.
 // Empty for N <= 0.
 std::string SerialDevicePath(std::int32_t portNumber);
+// Whether the port can run at `baud` bits per second.
+bool IsSerialSpeed(std::int32_t baud);
 #endif
 
 // The port number in a device name: "\\.\Com6", "\\.\COM6" and "com6"

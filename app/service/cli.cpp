@@ -100,8 +100,8 @@ bool DeviceSettings(const std::vector<std::pair<std::string, std::string>>& give
             if (!isNumber || number < 1 || number > 8) return error = "--channels is 1 to 8, not \"" + value + "\"", false;
             channels = static_cast<int>(number);
         } else if (option == "baud") {
-            if (!isNumber || number < 50 || number > 4000000)
-                return error = "--baud is a speed in bits per second, not \"" + value + "\"", false;
+            if (!isNumber || !IsSerialSpeed(static_cast<std::int32_t>(number)))
+                return error = "--baud is a speed a serial port runs at (9600, 19200, 115200, ...), not \"" + value + "\"", false;
             kind.Baud = static_cast<std::int32_t>(number);
         } else if (option == "modbus-unit") {
             if (!isNumber || number < 1 || number > 247) return error = "--modbus-unit is 1 to 247, not \"" + value + "\"", false;

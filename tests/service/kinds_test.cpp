@@ -131,6 +131,11 @@ TEST_F(KindsTest, EveryVerbOnEveryChannelReachesItsRelayAndIsConfirmed) {
             for (int wait = 0; wait < 100 && On(c, {"is-on"}).Code != 3; ++wait)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             EXPECT_EQ(On(c, {"is-on"}).Code, 3);
+            EXPECT_EQ(On(c, {"toggle"}).Code, 0);
+            EXPECT_EQ(kind.Relay(device->Events(), c), true);
+            EXPECT_EQ(On(c, {"off"}).Code, 0);
+            EXPECT_EQ(kind.Relay(device->Events(), c), false);
+            EXPECT_EQ(On(c, {"off"}).Code, 0) << "off when off";
         }
         if (!kind.OnHexOfChannel2.empty() && kind.Channels >= 2) {
             bool seen = false;

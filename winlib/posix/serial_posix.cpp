@@ -167,6 +167,11 @@ private:
 
 }  // namespace
 
+bool IsSerialSpeed(std::int32_t baud) {
+    speed_t code;
+    return SpeedCode(baud, code);
+}
+
 std::string SerialDevicePath(std::int32_t portNumber) {
     if (portNumber <= 0) return {};
     if (const char* dir = std::getenv("MODEMSWITCH_COM_DIR"); dir != nullptr && *dir != '\0') {
