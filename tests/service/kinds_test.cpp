@@ -29,6 +29,8 @@ struct TKindCase {
     std::string OnHexOfChannel2;  // the exact bytes that switch channel 2 on; empty: no bytes
 };
 
+void PrintTo(const TKindCase& kind, std::ostream* out) { *out << kind.Name; }
+
 std::optional<bool> LastWord(const std::vector<TDeviceEvent>& events, const std::string& name) {
     std::optional<bool> state;
     for (const TDeviceEvent& e : events) {
@@ -102,8 +104,25 @@ protected:
     std::unique_ptr<TDaemon> daemon;
 };
 
-TEST_F(KindsTest, EveryVerbOnEveryChannelReachesItsRelayAndIsConfirmed) {
-    for (const TKindCase& kind : Kinds()) {
+// The behaviours every kind shares, one test of each per kind (they run side by side).
+class EachKind : public KindsTest, public ::testing::WithParamInterface<TKindCase> {};
+class EachKindOfChannels : public KindsTest, public ::testing::WithParamInterface<TKindCase> {};
+
+std::vector<TKindCase> KindsOfChannels() {
+    std::vector<TKindCase> kinds;
+    for (const TKindCase& kind : Kinds())
+        if (kind.Channels > 1) kinds.push_back(kind);
+    return kinds;
+}
+
+std::string KindName(const ::testing::TestParamInfo<TKindCase>& info) { return info.param.Name; }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EachKind, ::testing::ValuesIn(Kinds()), KindName);
+INSTANTIATE_TEST_SUITE_P(Kinds, EachKindOfChannels, ::testing::ValuesIn(KindsOfChannels()), KindName);
+
+TEST_P(EachKind, EveryVerbOnEveryChannelReachesItsRelayAndIsConfirmed) {
+    const TKindCase& kind = GetParam();
+    {
         SCOPED_TRACE(kind.Name);
         Start(kind);
         // The start switches every channel off.
@@ -145,8 +164,6 @@ TEST_F(KindsTest, EveryVerbOnEveryChannelReachesItsRelayAndIsConfirmed) {
         const TRun none = On(kind.Channels + 1, {"on"});
         EXPECT_EQ(none.Code, 64);
         EXPECT_NE(none.Err.find("there is no switch " + std::to_string(kind.Channels + 1)), std::string::npos) << none.Err;
-        TearDown();
-        SetUp();
     }
 }
 
@@ -219,9 +236,9 @@ TEST_F(KindsTest, TheStateIsReadAtStartWithoutASwitch) {
 
 // Unplugged: every channel is unknown and unavailable; plugged back, the
 // next switch works without a restart.
-TEST_F(KindsTest, ABoardUnpluggedAndPluggedBackIsServedAgain) {
-    for (const TKindCase& kind : Kinds()) {
-        if (kind.Channels < 2) continue;
+TEST_P(EachKindOfChannels, ABoardUnpluggedAndPluggedBackIsServedAgain) {
+    const TKindCase& kind = GetParam();
+    {
         SCOPED_TRACE(kind.Name);
         Start(kind);
         ASSERT_EQ(On(2, {"on"}).Code, 0);
@@ -239,16 +256,14 @@ TEST_F(KindsTest, ABoardUnpluggedAndPluggedBackIsServedAgain) {
         EXPECT_TRUE(WaitForRelay(kind, 1, true));
         EXPECT_TRUE(WaitForRelay(kind, 2, false));
         EXPECT_EQ(StatusOf(1)["available"], true);
-        TearDown();
-        SetUp();
     }
 }
 
 // Two channels at once are both served; pulses on two channels overlap,
 // each ending at its own time.
-TEST_F(KindsTest, ChannelsAreServedTogetherAndTheirPulsesOverlap) {
-    for (const TKindCase& kind : Kinds()) {
-        if (kind.Channels < 2) continue;
+TEST_P(EachKindOfChannels, ChannelsAreServedTogetherAndTheirPulsesOverlap) {
+    const TKindCase& kind = GetParam();
+    {
         SCOPED_TRACE(kind.Name);
         Start(kind);
         for (int c = 1; c <= 2; ++c) ASSERT_TRUE(WaitForRelay(kind, c, false));
@@ -274,22 +289,19 @@ TEST_F(KindsTest, ChannelsAreServedTogetherAndTheirPulsesOverlap) {
         const std::int64_t firstOff = SteadyMs() - start;
         EXPECT_GT(firstOff, secondOff + 700);
         EXPECT_LT(firstOff, 5000);
-        TearDown();
-        SetUp();
     }
 }
 
 // A stop with --on-stop off switches every channel off, and a pulse running
 // on one is ended: on a Modbus bus the offs wait their turns even so.
-TEST_F(KindsTest, AStopSwitchesEveryChannelOffWhenAsked) {
-    for (const TKindCase& kind : Kinds()) {
+TEST_P(EachKind, AStopSwitchesEveryChannelOffWhenAsked) {
+    const TKindCase& kind = GetParam();
+    {
         SCOPED_TRACE(kind.Name);
         Start(kind, {"--on-stop", "off"});
         for (int c = 1; c <= kind.Channels; ++c) ASSERT_EQ(On(c, {"on"}).Code, 0) << c;
         EXPECT_EQ(daemon->Stop(SIGTERM), 0) << daemon->Log();
         for (int c = 1; c <= kind.Channels; ++c) EXPECT_TRUE(WaitForRelay(kind, c, false, 1000)) << c;
-        TearDown();
-        SetUp();
     }
 }
 
