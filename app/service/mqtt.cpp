@@ -4,6 +4,7 @@
 #include "app/service/clock.h"
 #include "app/service/mosquitto_api.h"
 #include "app/service/mqtt_payload.h"
+#include "app/service/secret_file.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -41,26 +42,6 @@ std::string Sanitized(std::string text) {
     for (char& c : text)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
     return text;
-}
-
-// The password: the first line of a regular file, opened without following
-// a link or blocking, and read no further than a password can be long.
-bool ReadFirstLine(const std::string& path, std::string& line) {
-    constexpr std::size_t MaxPassword = 1024;
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st;
-    char buffer[MaxPassword + 1];
-    ssize_t n = -1;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        do n = read(fd, buffer, sizeof buffer);
-        while (n < 0 && errno == EINTR);
-    close(fd);
-    if (n < 0) return false;
-    line.assign(buffer, static_cast<std::size_t>(n));
-    line = line.substr(0, line.find('\n'));
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line.size() <= MaxPassword;
 }
 
 bool ValidPort(const std::string& text, int& port) {
@@ -140,7 +121,7 @@ TResult TMqttBridge::Load() {
     api_ = MosquittoApi(error);
     if (api_ == nullptr) return TResult::Fail(exitConfig, error);
     api_->lib_init();
-    if (!options_.PasswordFile.empty() && !ReadFirstLine(options_.PasswordFile, password_))
+    if (!options_.PasswordFile.empty() && !ReadSecretLine(options_.PasswordFile, password_))
         return TResult::Fail(exitConfig, "cannot read the MQTT password file " + options_.PasswordFile);
     // The TLS files are checked now, once: a client made later cannot fail on them.
     if (!options_.TlsCa.empty()) {
