@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <map>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,10 @@ enum : int {
     optModbusFirstCoil,
     optSwitch,
     optAll,
+    optHttp,
+    optHttpTokenFile,
+    optHttpTlsCert,
+    optHttpTlsKey,
 };
 
 bool IsNumber(const std::string& text, long& value);
@@ -72,6 +77,10 @@ const char* const EnvironmentNames[][2] = {
     {"baud", "MODEMSWITCH_BAUD"},
     {"modbus-unit", "MODEMSWITCH_MODBUS_UNIT"},
     {"modbus-first-coil", "MODEMSWITCH_MODBUS_FIRST_COIL"},
+    {"http", "MODEMSWITCH_HTTP"},
+    {"http-token-file", "MODEMSWITCH_HTTP_TOKEN_FILE"},
+    {"http-tls-cert", "MODEMSWITCH_HTTP_TLS_CERT"},
+    {"http-tls-key", "MODEMSWITCH_HTTP_TLS_KEY"},
 };
 
 bool IsDeviceSetting(std::string_view name) {
@@ -217,6 +226,27 @@ bool StartAndStop(const std::string& option, const std::string& value, TCommandL
     return true;
 }
 
+// The web door's: an address to listen on, and where its secrets are.
+bool WebSettings(const std::map<std::string, std::string>& given, THttpOptions& http, std::string& error) {
+    const auto value = [&](const char* name) {
+        const auto it = given.find(name);
+        return it == given.end() ? std::string() : it->second;
+    };
+    const std::string address = value("http");
+    http.TokenFile = value("http-token-file");
+    http.TlsCert = value("http-tls-cert");
+    http.TlsKey = value("http-tls-key");
+    if (address.empty()) {
+        if (!http.TokenFile.empty() || !http.TlsCert.empty() || !http.TlsKey.empty())
+            return error = "the --http-... settings need --http [ADDRESS:]PORT", false;
+        return true;
+    }
+    if (!ParseHttpAddress(address, http.Address))
+        return error = "--http is PORT or ADDRESS:PORT with a numeric address ([IPv6]:PORT), not \"" + address + "\"", false;
+    if (http.TlsCert.empty() != http.TlsKey.empty()) return error = "--http-tls-cert and --http-tls-key go together", false;
+    return true;
+}
+
 }  // namespace
 
 std::string DefaultSocketPath() {
@@ -243,6 +273,8 @@ std::string UsageText() {
            "  modemswitch daemon --port DEVICE [--device modem|dtr|rts|lines|lcus|modbus]\n"
            "                     [--channels N] [--baud B] [--modbus-unit 1] [--modbus-first-coil 0]\n"
            "                     [--pulse SECONDS] [--dir DIR] [--socket PATH]\n"
+           "                     [--http [ADDRESS:]PORT [--http-token-file F]\n"
+           "                      [--http-tls-cert F --http-tls-key F]]\n"
            "                     [--on-start off|none] [--on-stop keep|off]\n"
            "                     [--mqtt HOST[:PORT] [--mqtt-user U --mqtt-password-file F]\n"
            "                      [--mqtt-tls-ca FILE] [--name ID] [--mqtt-prefix P]\n"
@@ -254,6 +286,7 @@ std::string UsageText() {
            "  modemswitch pulse SECONDS       [--switch N] [--socket PATH] [--json]\n"
            "  modemswitch status              [--switch N | --all] [--socket PATH] [--json]\n"
            "  modemswitch is-on               [--switch N] [--socket PATH]\n"
+           "  modemswitch reset               [--switch N] [--socket PATH] [--json]\n"
            "  modemswitch watch [status|pause|resume] [--socket PATH] [--json]\n"
            "  modemswitch --help | --version\n"
            "\n"
@@ -280,6 +313,11 @@ std::string UsageText() {
            "pulse of --watch-off seconds), then waits --watch-grace seconds, at most\n"
            "--watch-max times a day. MODEMSWITCH_WATCH, MODEMSWITCH_WATCH_EVERY, ...\n"
            "give the same.\n"
+           "With --http it serves the switch page and an HTTP API (/api/v1/...) on\n"
+           "ADDRESS:PORT (127.0.0.1 unless named), behind a token: --http-token-file,\n"
+           "else the credential http-token, else one it makes in its state directory;\n"
+           "HTTPS with --http-tls-cert and --http-tls-key. MODEMSWITCH_HTTP, ... give\n"
+           "the same.\n"
            "Every verb takes --help.\n"
            "Default socket: " + DefaultSocketPath() + "\n"
            "\n"
@@ -331,7 +369,8 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
     } else if (verb == "is-on") {
         line.Mode = TCommandLine::IsOn;
         line.Request.Verb = TVerb::Status;
-    } else if (const auto known = VerbFromName(verb); known && (Switches(*known) || *known == TVerb::Status)) {
+    } else if (const auto known = VerbFromName(verb);
+               known && (Switches(*known) || *known == TVerb::Status || *known == TVerb::Reset)) {
         line.Mode = TCommandLine::Client;
         line.Request.Verb = *known;
     } else {
@@ -367,11 +406,16 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
         {"modbus-first-coil", required_argument, nullptr, optModbusFirstCoil},
         {"switch", required_argument, nullptr, optSwitch},
         {"all", no_argument, nullptr, optAll},
+        {"http", required_argument, nullptr, optHttp},
+        {"http-token-file", required_argument, nullptr, optHttpTokenFile},
+        {"http-tls-cert", required_argument, nullptr, optHttpTlsCert},
+        {"http-tls-key", required_argument, nullptr, optHttpTlsKey},
         {nullptr, 0, nullptr, 0},
     };
     std::string port, mqtt, name;
     std::vector<std::pair<std::string, std::string>> watch;  // the watchdog's, in the order given
     std::vector<std::pair<std::string, std::string>> device;  // what is on the port, in the order given
+    std::map<std::string, std::string> web;                    // the web door's, the command line's last
     if (daemon) {
         std::string* const targets[] = {&port, &mqtt, &line.Mqtt.User, &line.Mqtt.PasswordFile, &line.Mqtt.TlsCa,
                                         &name, &line.Mqtt.Prefix, &line.Mqtt.DiscoveryPrefix};
@@ -379,6 +423,7 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
             if (const char* value = std::getenv(EnvironmentNames[i][1]); value != nullptr && *value != '\0') {
                 if (i < std::size(targets)) *targets[i] = value;
                 else if (IsDeviceSetting(EnvironmentNames[i][0])) device.emplace_back(std::string("env:") + EnvironmentNames[i][0], value);
+                else if (std::string_view(EnvironmentNames[i][0]).starts_with("http")) web[EnvironmentNames[i][0]] = value;
                 else watch.emplace_back(std::string("env:") + EnvironmentNames[i][0], value);
             }
     }
@@ -446,6 +491,10 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
                 break;
             }
             case optAll: line.Request.All = true; break;
+            case optHttp:
+            case optHttpTokenFile:
+            case optHttpTlsCert:
+            case optHttpTlsKey: web[options[index].name] = value; break;
             case optWatch:
             case optWatchEvery:
             case optWatchTimeout:
@@ -513,6 +562,7 @@ bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& er
         }
         if (!WatchSettings(watch, line.Watch, error)) return false;
         if (!DeviceSettings(device, line.Kind, error)) return false;
+        if (!WebSettings(web, line.Http, error)) return false;
         if (line.Watch.Targets.empty() && watchSettingGiven) {
             error = "the --watch-... settings need --watch TARGET";
             return false;

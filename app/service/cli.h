@@ -11,6 +11,8 @@
 //                      [--watch TARGET ... [--watch-every S] [--watch-timeout S]
 //                       [--watch-fails N] [--watch-action cycle|pulse] [--watch-off S]
 //                       [--watch-grace S] [--watch-max N]]
+//                      [--http [ADDRESS:]PORT [--http-token-file F]
+//                       [--http-tls-cert F --http-tls-key F]]
 // The daemon's MQTT and watchdog settings may also come from the
 // environment (MODEMSWITCH_MQTT, MODEMSWITCH_WATCH, ...), for a unit's
 // environment file.
@@ -27,6 +29,7 @@
 #include "app/service/mqtt.h"
 #include "app/service/protocol.h"
 #include "app/service/watch_options.h"
+#include "app/service/web_auth.h"
 
 struct TCommandLine {
     enum TMode { Help, Version, Daemon, Client, IsOn } Mode = Help;
@@ -47,6 +50,7 @@ struct TCommandLine {
     TMqttOptions Mqtt;    // Host empty: no MQTT
     bool Forget = false;  // remove what the daemon published on MQTT, then end
     TWatchOptions Watch;  // no targets: no watchdog
+    THttpOptions Http;    // port 0: no web door
 };
 
 // False with a one-line reason for bad usage (exit 64).

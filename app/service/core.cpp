@@ -136,7 +136,8 @@ void TSwitchService::Pump() {
     pumping_ = true;
     while (!current_ && !queue_.empty()) {
         // status needs nothing of the switching; everything else waits for it to stand still.
-        if (Switches(queue_.front().Request.Verb) && SwitchingBusy()) {
+        const TVerb verb = queue_.front().Request.Verb;
+        if ((Switches(verb) || verb == TVerb::Reset) && SwitchingBusy()) {
             pumpTimer_->SetEnabled(true);
             break;
         }
@@ -172,6 +173,14 @@ void TSwitchService::Begin() {
     outcomeTimer_->SetEnabled(true);
     switch (current_->Request.Verb) {
         case TVerb::Status: return Finish(exitOk, {});
+        case TVerb::Reset:
+            // The switching was reset above if a fault asked for it; a reset
+            // of one that stands on would leave it believing the device off.
+            if (!scheme_.State->LastError.empty()) {
+                scheme_.State->LastError.clear();
+                if (Changed) Changed();
+            }
+            return Finish(exitOk, {});
         case TVerb::WatchPause:
         case TVerb::WatchResume: {
             if (!WatchControl) return Finish(exitUnavailable, "the daemon runs no watchdog: start it with --watch TARGET");

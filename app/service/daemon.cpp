@@ -28,6 +28,7 @@
 #include "app/service/switch_port.h"
 #include "app/service/switchboard.h"
 #include "app/service/watchdog.h"
+#include "app/service/web.h"
 #include "framework/events.h"
 #include "winlib/codepage.h"
 #include "winlib/inifile.h"
@@ -86,13 +87,17 @@ TResult IcmpUsable(const TWatchOptions& watch) {
     return TResult::Ok();
 }
 
-// Where the watchdog's actions outlive the daemon: systemd's state
-// directory, else the daemon's folder; a file for every port.
-std::string WatchHistoryPath(const std::string& dir, const std::string& device) {
-    std::string base = dir;
+// What outlives the daemon (the watchdog's actions, the web token):
+// systemd's state directory, else the daemon's folder.
+std::string StateDirectory(const std::string& dir) {
     if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && *state == '/')
-        base = std::string(state).substr(0, std::string(state).find(':'));
-    return base + "/watchdog-" + MqttIdFromPort(device, "") + ".actions";
+        return std::string(state).substr(0, std::string(state).find(':'));
+    return dir;
+}
+
+// The watchdog's actions: a file for every port.
+std::string WatchHistoryPath(const std::string& dir, const std::string& device) {
+    return StateDirectory(dir) + "/watchdog-" + MqttIdFromPort(device, "") + ".actions";
 }
 
 // What the device sends is read as it comes, so nothing piles up unread; a
@@ -162,7 +167,8 @@ std::string Naming(const TSwitchboard& board, int channel) {
 
 // A stop leaves the device as it is, unless asked otherwise; but a pulse
 // is a promise to switch off, and it is kept.
-int Stop(const TCommandLine& line, TSwitchboard& board, TSwitchPort& port, std::optional<TMqttBridge>& bridge) {
+int Stop(const TCommandLine& line, TSwitchboard& board, TSwitchPort& port, std::optional<TMqttBridge>& bridge,
+         std::optional<TWebDoor>& web) {
     if (sd_notify(0, "STOPPING=1") < 0) Log("cannot tell systemd the daemon stops");
     int code = exitOk;
     for (int c = 1; c <= board.Channels(); ++c) {
@@ -178,6 +184,7 @@ int Stop(const TCommandLine& line, TSwitchboard& board, TSwitchPort& port, std::
     // A bus of one request at a time may still hold some of them.
     port.Finish();
     if (bridge) bridge->Stop();
+    if (web) web->Stop();
     return code;
 }
 
@@ -198,6 +205,7 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
     TPortWatch watch(loop, port, board);
     TServer server(loop, board);
     std::optional<TMqttBridge> bridge;
+    std::optional<TWebDoor> web;
     const TWatchHistory history(files, WatchHistoryPath(dir, line.Device));
     std::optional<TNetworkProber> prober;
     std::optional<TWatchdog> watchdog;
@@ -209,8 +217,9 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
         service.WatchControl = [&watchdog](TVerb verb) {
             return verb == TVerb::WatchPause ? watchdog->Pause() : watchdog->Resume();
         };
-        watchdog->Changed = [&bridge] {
+        watchdog->Changed = [&bridge, &web] {
             if (bridge) bridge->Publish();
+            if (web) web->Publish();
         };
         if (line.StartOff && line.Watch.Action == TWatchAction::Cycle)
             Log("watchdog: --on-start off switches the device off, and the cycle never powers a device it did not "
@@ -223,9 +232,10 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
             if (bridge) status.Broker = bridge->Broker();
             if (watchdog && c == 1) status.Watch = watchdog->Status();
         };
-        board.Channel(c).Changed = [&bridge, &watchdog, c] {
+        board.Channel(c).Changed = [&bridge, &watchdog, &web, c] {
             if (watchdog && c == 1) watchdog->StateChanged();
             if (bridge) bridge->Publish();
+            if (web) web->Publish();
         };
     }
     bool stopping = false;
@@ -238,13 +248,13 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
             watchdog->Stop();
             service.Submit({TVerb::On, {}}, [&](const TReply& on) {
                 if (on.Code != exitOk) Log(on.Error);
-                const int code = Stop(line, board, port, bridge);
+                const int code = Stop(line, board, port, bridge, web);
                 loop.Exit(on.Code != exitOk ? on.Code : code);
             });
             return;
         }
         if (watchdog) watchdog->Stop();
-        loop.Exit(Stop(line, board, port, bridge));
+        loop.Exit(Stop(line, board, port, bridge, web));
     };
     // Before any thread starts: a thread made earlier would take the
     // signals the loop waits for.
@@ -256,6 +266,10 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
     if (!line.Mqtt.Host.empty()) {
         bridge.emplace(loop, board, line.Mqtt, MODEMSWITCH_VERSION, pulse);
         if (TResult started = bridge->Start(); !started) return started;
+    }
+    if (line.Http.Address.Port != 0) {
+        web.emplace(loop, board, line.Http, StateDirectory(dir));
+        if (TResult started = web->Start(); !started) return started;
     }
     // Under WatchdogSec= systemd restarts a loop that stops turning.
     if (!loop.EnableWatchdog()) Log("cannot tell systemd's watchdog the loop is alive");

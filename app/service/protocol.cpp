@@ -11,7 +11,7 @@ using nlohmann::json;
 
 namespace {
 
-constexpr std::string_view VerbNames[] = {"on", "off", "toggle", "pulse", "status", "watch-pause", "watch-resume"};
+constexpr std::string_view VerbNames[] = {"on", "off", "toggle", "pulse", "status", "watch-pause", "watch-resume", "reset"};
 
 json Optional(const std::optional<double>& value) { return value ? json(*value) : json(nullptr); }
 

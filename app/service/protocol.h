@@ -25,10 +25,14 @@ enum : int {
 };
 
 // WatchPause and WatchResume are the watchdog's: "watch pause", "watch resume".
-enum class TVerb { On, Off, Toggle, Pulse, Status, WatchPause, WatchResume };
+// Reset is the window's reset button: after a fault, the switching back to
+// its start and the message cleared.
+enum class TVerb { On, Off, Toggle, Pulse, Status, WatchPause, WatchResume, Reset };
 
 // A verb that moves the switch.
-inline bool Switches(TVerb verb) { return verb != TVerb::Status && verb != TVerb::WatchPause && verb != TVerb::WatchResume; }
+inline bool Switches(TVerb verb) {
+    return verb == TVerb::On || verb == TVerb::Off || verb == TVerb::Toggle || verb == TVerb::Pulse;
+}
 
 struct TRequest {
     TVerb Verb = TVerb::Status;

@@ -218,9 +218,11 @@ int WaitFor(pid_t pid, int ms) {
 
 }  // namespace
 
-TRun RunProgram(const std::vector<std::string>& args) {
+TRun RunProgram(const std::vector<std::string>& args) { return RunCommand(ProgramPath(), args); }
+
+TRun RunCommand(const std::string& program, const std::vector<std::string>& args) {
     const std::string out = TempName("out"), err = TempName("err");
-    const pid_t pid = Spawn(args, out, err, 0);
+    const pid_t pid = Spawn(args, out, err, 0, program);
     TRun run;
     run.Code = WaitFor(pid, 60000);
     run.Out = ReadFile(out);

@@ -74,6 +74,8 @@ struct TRun {
 
 // Runs the program with `args` to its end.
 TRun RunProgram(const std::vector<std::string>& args);
+// Runs another program (a path) with `args` to its end.
+TRun RunCommand(const std::string& program, const std::vector<std::string>& args);
 
 class TDaemon {
 public:
