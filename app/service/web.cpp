@@ -17,10 +17,15 @@
 
 #include "app/service/clock.h"
 #include "app/service/log.h"
+#include "app/service/microhttpd_api.h"
 #include "app/service/secret_file.h"
 #include "app/service/web_page.h"
 
 namespace {
+
+// The library's calls, once Start has loaded it.
+const TMicrohttpdApi* loadedApi = nullptr;
+const TMicrohttpdApi& Mhd() { return *loadedApi; }
 
 constexpr std::size_t MaxBody = 4096;
 constexpr std::size_t MaxSessions = 64;
@@ -59,13 +64,13 @@ unsigned StatusFor(int code) {
 }
 
 std::optional<std::string_view> Header(MHD_Connection* c, const char* name) {
-    const char* value = MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
+    const char* value = Mhd().lookup_connection_value(c, MHD_HEADER_KIND, name);
     if (value == nullptr) return std::nullopt;
     return std::string_view(value);
 }
 
 std::string ClientAddress(MHD_Connection* c) {
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    const MHD_ConnectionInfo* info = Mhd().get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (info == nullptr || info->client_addr == nullptr) return "?";
     char text[INET6_ADDRSTRLEN] = "?";
     const sockaddr* a = info->client_addr;
@@ -150,7 +155,7 @@ struct TWebCallbacks {
         if (stream.Closed) return stream.Door->stopping_ ? MHD_CONTENT_READER_END_OF_STREAM : MHD_CONTENT_READER_END_WITH_ERROR;
         if (stream.Pending.empty()) {
             // Nothing to say: the connection sleeps until Publish wakes it.
-            MHD_suspend_connection(stream.Connection);
+            Mhd().suspend_connection(stream.Connection);
             stream.Suspended = true;
             return 0;
         }
@@ -172,17 +177,17 @@ namespace {
 // A reply with the headers every answer of the door carries.
 int Send(MHD_Connection* c, unsigned status, std::string_view type, std::string_view body,
          std::vector<std::pair<std::string, std::string>> headers = {}) {
-    MHD_Response* r = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+    MHD_Response* r = Mhd().create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
     if (r == nullptr) return 0;
-    MHD_add_response_header(r, "Content-Type", std::string(type).c_str());
-    MHD_add_response_header(r, "Cache-Control", "no-store");
-    MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
-    MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
-    MHD_add_response_header(r, "X-Frame-Options", "DENY");
-    MHD_add_response_header(r, "Content-Security-Policy", Policy);
-    for (const auto& [name, value] : headers) MHD_add_response_header(r, name.c_str(), value.c_str());
-    const MHD_Result queued = MHD_queue_response(c, status, r);
-    MHD_destroy_response(r);
+    Mhd().add_response_header(r, "Content-Type", std::string(type).c_str());
+    Mhd().add_response_header(r, "Cache-Control", "no-store");
+    Mhd().add_response_header(r, "X-Content-Type-Options", "nosniff");
+    Mhd().add_response_header(r, "Referrer-Policy", "no-referrer");
+    Mhd().add_response_header(r, "X-Frame-Options", "DENY");
+    Mhd().add_response_header(r, "Content-Security-Policy", Policy);
+    for (const auto& [name, value] : headers) Mhd().add_response_header(r, name.c_str(), value.c_str());
+    const MHD_Result queued = Mhd().queue_response(c, status, r);
+    Mhd().destroy_response(r);
     return queued == MHD_YES;
 }
 
@@ -241,9 +246,11 @@ TResult TWebDoor::LoadToken() {
 }
 
 TResult TWebDoor::Start() {
+    std::string why;
+    if (loadedApi == nullptr && (loadedApi = MicrohttpdApi(why)) == nullptr) return TResult::Fail(exitConfig, why);
     if (TResult token = LoadToken(); !token) return token;
     if (!options_.TlsCert.empty() || !options_.TlsKey.empty()) {
-        if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES)
+        if (Mhd().is_feature_supported(MHD_FEATURE_TLS) != MHD_YES)
             return TResult::Fail(exitConfig, "this libmicrohttpd has no TLS");
         if (!ReadSmallFile(options_.TlsCert, cert_) || !ReadSmallFile(options_.TlsKey, key_))
             return TResult::Fail(exitConfig, "cannot read the TLS certificate or key (regular files of at most 64 KiB)");
@@ -267,14 +274,14 @@ TResult TWebDoor::Start() {
     if (tls_) flags |= MHD_USE_TLS;
     errno = 0;
     if (tls_) {
-        daemon_ = MHD_start_daemon(
+        daemon_ = Mhd().start_daemon(
             flags, static_cast<std::uint16_t>(a.Port), nullptr, nullptr, &TWebCallbacks::Access, this, MHD_OPTION_EXTERNAL_LOGGER, &Logger, this,
             MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT, 128u, MHD_OPTION_PER_IP_CONNECTION_LIMIT, 100u,
             MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, std::size_t{32768},
             MHD_OPTION_NOTIFY_COMPLETED, &TWebCallbacks::Completed, this,
             MHD_OPTION_HTTPS_MEM_CERT, cert_.c_str(), MHD_OPTION_HTTPS_MEM_KEY, key_.c_str(), MHD_OPTION_END);
     } else {
-        daemon_ = MHD_start_daemon(
+        daemon_ = Mhd().start_daemon(
             flags, static_cast<std::uint16_t>(a.Port), nullptr, nullptr, &TWebCallbacks::Access, this, MHD_OPTION_EXTERNAL_LOGGER, &Logger, this,
             MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT, 128u, MHD_OPTION_PER_IP_CONNECTION_LIMIT, 100u,
             MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, std::size_t{32768},
@@ -284,7 +291,7 @@ TResult TWebDoor::Start() {
     if (daemon_ == nullptr)
         return TResult::Fail(exitUnavailable, "cannot serve the web door on " + where +
                                                   (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()));
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD);
+    const MHD_DaemonInfo* info = Mhd().get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD);
     if (info == nullptr) return TResult::Fail(exitIoError, "the web door has no descriptor to watch");
     watch_ = loop_.Watch(info->epoll_fd, EPOLLIN, [this](std::uint32_t) { Run(); });
     if (!watch_) return TResult::Fail(exitIoError, "cannot watch the web door");
@@ -294,7 +301,7 @@ TResult TWebDoor::Start() {
 }
 
 void TWebDoor::Run() {
-    if (daemon_ != nullptr) MHD_run(daemon_);
+    if (daemon_ != nullptr) Mhd().run(daemon_);
 }
 
 void TWebDoor::Tick() {
@@ -331,7 +338,7 @@ void TWebDoor::WakeStreams() {
     for (TStream* s : streams_)
         if (s->Suspended) {
             s->Suspended = false;
-            MHD_resume_connection(s->Connection);
+            Mhd().resume_connection(s->Connection);
             woken = true;
         }
     // The library takes resumed connections up in its next turn, which their
@@ -356,16 +363,16 @@ void TWebDoor::Stop() {
     for (TExchange* e : waiting_) {
         e->Reply = TReply{exitUnavailable, "the daemon stops", board_.Status(), {}};
         e->Suspended = false;
-        MHD_resume_connection(e->Connection);
+        Mhd().resume_connection(e->Connection);
     }
     waiting_.clear();
     for (TStream* s : streams_) {
         s->Closed = true;
-        if (s->Suspended) s->Suspended = false, MHD_resume_connection(s->Connection);
+        if (s->Suspended) s->Suspended = false, Mhd().resume_connection(s->Connection);
     }
     watch_.reset();
-    MHD_run(daemon_);
-    MHD_stop_daemon(daemon_);
+    Mhd().run(daemon_);
+    Mhd().stop_daemon(daemon_);
     daemon_ = nullptr;
 }
 
@@ -489,7 +496,7 @@ int TWebDoor::Api(MHD_Connection* c, const std::string& url, const std::string& 
             return Refuse(c, MHD_HTTP_BAD_REQUEST, "{\"seconds\": \"N\"} with N above 0 expected");
     }
     // The answer comes when the switching has one: the connection waits, the loop goes on.
-    MHD_suspend_connection(c);
+    Mhd().suspend_connection(c);
     exchange.Suspended = true;
     exchange.Connection = c;
     waiting_.insert(&exchange);
@@ -498,7 +505,7 @@ int TWebDoor::Api(MHD_Connection* c, const std::string& url, const std::string& 
         waiting_.erase(e);
         e->Reply = reply;
         e->Suspended = false;
-        MHD_resume_connection(c);
+        Mhd().resume_connection(c);
     });
     return 1;
 }
@@ -509,16 +516,16 @@ int TWebDoor::Events(MHD_Connection* c) {
     Publish();
     lastStatus_ = StatusText();
     auto* stream = new TStream{this, c, "retry: 2000\nevent: status\ndata: " + lastStatus_ + "\n\n"};
-    MHD_Response* r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, &TWebCallbacks::Read, stream, &TWebCallbacks::Free);
+    MHD_Response* r = Mhd().create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, &TWebCallbacks::Read, stream, &TWebCallbacks::Free);
     if (r == nullptr) {
         delete stream;
         return 0;
     }
     streams_.insert(stream);
-    MHD_add_response_header(r, "Content-Type", "text/event-stream");
-    MHD_add_response_header(r, "Cache-Control", "no-store");
-    MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
-    const MHD_Result queued = MHD_queue_response(c, MHD_HTTP_OK, r);
-    MHD_destroy_response(r);
+    Mhd().add_response_header(r, "Content-Type", "text/event-stream");
+    Mhd().add_response_header(r, "Cache-Control", "no-store");
+    Mhd().add_response_header(r, "X-Content-Type-Options", "nosniff");
+    const MHD_Result queued = Mhd().queue_response(c, MHD_HTTP_OK, r);
+    Mhd().destroy_response(r);
     return queued == MHD_YES;
 }
