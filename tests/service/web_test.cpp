@@ -288,6 +288,27 @@ TEST_F(WebTest, TheTokenComesFromAFileACredentialOrIsMadeOnce) {
             << bad[1];
 }
 
+TEST_F(WebTest, HttpsServesTheSameAndMarksTheCookieSecure) {
+    const std::string key = (dir / "key.pem").string(), cert = (dir / "cert.pem").string();
+    ASSERT_EQ(RunCommand("/usr/bin/openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                                              "-days", "2", "-subj", "/CN=127.0.0.1"})
+                  .Code,
+              0);
+    TModemStandIn modem(port);
+    TDaemon daemon(WebArgs({"--http-tls-cert", cert, "--http-tls-key", key}), socket);
+    ASSERT_TRUE(daemon.Running()) << daemon.Log();
+    base = "https://127.0.0.1:" + std::to_string(httpPort);
+    EXPECT_EQ(Http("GET", "/api/v1/status", {"-k"}).Status, 200);
+    const std::string origin = "Origin: https://127.0.0.1:" + std::to_string(httpPort);
+    const THttpReply in = Http("POST", "/api/v1/login",
+                               {"-k", "-H", origin, "-H", "Content-Type: application/json", "-d", "{\"token\":\"" + token + "\"}"},
+                               false);
+    EXPECT_EQ(in.Status, 204);
+    EXPECT_TRUE(in.Has("SameSite=Strict; Secure")) << in.Headers;
+    base = "http://127.0.0.1:" + std::to_string(httpPort);
+    EXPECT_NE(Http("GET", "/api/v1/status").Status, 200) << "no plain HTTP beside HTTPS";
+}
+
 TEST_F(WebTest, FiftyPagesHearEverySwitchAndAStalledOneHoldsNothingUp) {
     TModemStandIn modem(port);
     TDaemon daemon(WebArgs(), socket);
