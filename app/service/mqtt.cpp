@@ -413,7 +413,9 @@ void TMqttBridge::PublishDiscovery() {
     };
     // One switch, pulse button and pulse length for every channel, all in the one device.
     for (int c = 1; c <= board_.Channels(); ++c) {
-        const std::string n = board_.Channels() == 1 ? "" : " " + std::to_string(c);
+        // Built step by step: GCC 12 at -O3 takes " " + to_string() for an overlapping copy.
+        std::string n;
+        if (board_.Channels() > 1) n.append(1, ' ').append(std::to_string(c));
         json sw = onOff((board_.Channels() == 1 ? "Device" : "Switch") + n, UniqueId(c, ""), "");
         sw["command_topic"] = SwitchTopic(c, "set");
         sw["state_topic"] = SwitchTopic(c, "state");
