@@ -273,20 +273,18 @@ TResult TWebDoor::Start() {
     if (a.V6()) flags |= MHD_USE_IPv6;
     if (tls_) flags |= MHD_USE_TLS;
     errno = 0;
-    if (tls_) {
-        daemon_ = Mhd().start_daemon(
-            flags, static_cast<std::uint16_t>(a.Port), nullptr, nullptr, &TWebCallbacks::Access, this, MHD_OPTION_EXTERNAL_LOGGER, &Logger, this,
-            MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT, 128u, MHD_OPTION_PER_IP_CONNECTION_LIMIT, 100u,
-            MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, std::size_t{32768},
-            MHD_OPTION_NOTIFY_COMPLETED, &TWebCallbacks::Completed, this,
-            MHD_OPTION_HTTPS_MEM_CERT, cert_.c_str(), MHD_OPTION_HTTPS_MEM_KEY, key_.c_str(), MHD_OPTION_END);
-    } else {
-        daemon_ = Mhd().start_daemon(
-            flags, static_cast<std::uint16_t>(a.Port), nullptr, nullptr, &TWebCallbacks::Access, this, MHD_OPTION_EXTERNAL_LOGGER, &Logger, this,
-            MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT, 128u, MHD_OPTION_PER_IP_CONNECTION_LIMIT, 100u,
-            MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, std::size_t{32768},
-            MHD_OPTION_NOTIFY_COMPLETED, &TWebCallbacks::Completed, this, MHD_OPTION_END);
-    }
+    // The certificate and key go in only over HTTPS; the array ends at once otherwise.
+    MHD_OptionItem tlsOptions[] = {
+        {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(cert_.c_str())},
+        {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(key_.c_str())},
+        {MHD_OPTION_END, 0, nullptr},
+    };
+    daemon_ = Mhd().start_daemon(
+        flags, static_cast<std::uint16_t>(a.Port), nullptr, nullptr, &TWebCallbacks::Access, this, MHD_OPTION_EXTERNAL_LOGGER, &Logger, this,
+        MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT, 128u, MHD_OPTION_PER_IP_CONNECTION_LIMIT, 100u,
+        MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, std::size_t{32768},
+        MHD_OPTION_NOTIFY_COMPLETED, &TWebCallbacks::Completed, this,
+        MHD_OPTION_ARRAY, tls_ ? tlsOptions : tlsOptions + 2, MHD_OPTION_END);
     const std::string where = (a.V6() ? "[" + a.Host + "]" : a.Host) + ":" + std::to_string(a.Port);
     if (daemon_ == nullptr)
         return TResult::Fail(exitUnavailable, "cannot serve the web door on " + where +
