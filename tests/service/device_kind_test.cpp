@@ -172,6 +172,16 @@ TEST(DeviceKinds, ReadTheStateWhereTheDeviceTellsIt) {
     // A modem cannot be asked.
     TRecordingIo io;
     EXPECT_FALSE(MakeDeviceKind(Kind(TKindName::Modem, 1))->AskStates(io));
+
+    // A board's later answers confirm switches; they are no state read.
+    auto board = MakeDeviceKind(Kind(TKindName::Lcus, 2));
+    int reads = 0;
+    board->StateRead = [&](int, bool) { ++reads; };
+    ASSERT_TRUE(board->AskStates(io));
+    board->Received("CH1: OFF\r\nCH2: OFF\r\n");
+    ASSERT_TRUE(board->Command(io, 2, "ATH1\r").Written);
+    board->Received("CH1: OFF\r\nCH2: ON\r\n");
+    EXPECT_EQ(reads, 2);
 }
 
 }  // namespace

@@ -85,7 +85,9 @@ private:
         // Every answer starts with channel 1; answers come in the order asked.
         if (channel == 1 && dumps_ < queries_) ++dumps_;
         if (channel < 1 || channel > 8) return;
-        if (asked_ != 0 && dumps_ >= asked_ && StateRead) StateRead(channel, on);
+        // Only the answer to the state query itself is a state read; later
+        // answers confirm switches.
+        if (asked_ != 0 && dumps_ == asked_ && StateRead) StateRead(channel, on);
         TExpect& e = expect_[static_cast<std::size_t>(channel)];
         if (!e.Waiting || dumps_ < e.Query) return;
         e.Waiting = false;
