@@ -26,3 +26,19 @@ public:
 private:
     void* handle_ = nullptr;
 };
+
+// The table `Api` filled by `fill` from `soname`, loaded on the first call
+// and kept; on failure null, with why (prefixed by `door`) in `error`.
+template <typename Api, typename Fill>
+const Api* LoadOnce(const char* soname, const char* package, const char* door, Fill fill, std::string& error) {
+    static Api api;
+    static std::string failure;
+    static const bool loaded = [&] {
+        TSharedLibrary library(soname, package);
+        fill(library, api);
+        failure = std::string(door) + " " + library.Failure;
+        return library.Loaded();
+    }();
+    if (!loaded) error = failure;
+    return loaded ? &api : nullptr;
+}
