@@ -67,6 +67,11 @@ TStep Off(int c) { return {TStep::Switch, c, false, {}, 0}; }
 TStep Says(std::string text) { return {TStep::Answer, 0, false, std::move(text), 0}; }
 TStep Wait(int ms) { return {TStep::Wait, 0, false, {}, ms}; }
 
+// "1:ok 2:on": one item per channel's event, in the order they came.
+void Add(std::string& list, int channel, const std::string& what) {
+    list += (list.empty() ? "" : " ") + std::to_string(channel) + ":" + what;
+}
+
 TKindOptions Kind(TKindName name, int channels) {
     TKindOptions o;
     o.Name = name;
@@ -114,8 +119,7 @@ TEST(DeviceKinds, WriteWhatTheirDevicesUnderstandAndJudgeTheAnswers) {
         auto kind = MakeDeviceKind(c.Options);
         std::string answers;
         const auto note = [&](int channel, TAnswer answer, const std::string& fault) {
-            answers += (answers.empty() ? "" : " ") + std::to_string(channel) + ":" +
-                       (answer == TAnswer::Ok ? "ok" : "error(" + fault + ")");
+            Add(answers, channel, answer == TAnswer::Ok ? "ok" : "error(" + fault + ")");
         };
         kind->Answered = note;
         for (const TStep& step : c.Steps) {
@@ -161,9 +165,7 @@ TEST(DeviceKinds, ReadTheStateWhereTheDeviceTellsIt) {
         TRecordingIo io;
         auto kind = MakeDeviceKind(c.Options);
         std::string states;
-        kind->StateRead = [&](int channel, bool on) {
-            states += (states.empty() ? "" : " ") + std::to_string(channel) + (on ? ":on" : ":off");
-        };
+        kind->StateRead = [&](int channel, bool on) { Add(states, channel, on ? "on" : "off"); };
         ASSERT_TRUE(kind->AskStates(io));
         EXPECT_EQ(Hex(io.Written), c.Asked);
         kind->Received(c.Options.Name == TKindName::Modbus ? Bytes(c.Answer) : c.Answer);
