@@ -28,6 +28,11 @@ std::string Printable(const std::string& command) {
     return '"' + s + '"';
 }
 
+// A switch the other way than the request asked for.
+bool Contradicts(TVerb verb, bool switchedOn) {
+    return switchedOn ? verb == TVerb::Off : verb == TVerb::On || verb == TVerb::Pulse;
+}
+
 std::string DeviceGroup(const std::string& path) {
     struct stat st;
     if (stat(path.c_str(), &st) == 0)
@@ -164,6 +169,13 @@ void TSwitchService::ResetIfNeeded() {
     needsReset_ = false;
     lost_ = false;
     scheme_.Requests->Reset();
+    // The switching stands at its start now, whatever the device does: a
+    // state kept from before would steer the next request the wrong way.
+    if (scheme_.State->State != TSwitchState::Unknown) {
+        scheme_.State->Set(TSwitchState::Unknown, false);
+        pulseDeadline_ = -1;
+        if (Changed) Changed();
+    }
 }
 
 void TSwitchService::Begin() {
@@ -273,6 +285,14 @@ void TSwitchService::Settle() {
             const std::int64_t pulseOff = on && Switching() != nullptr ? Switching()->PulseOffAfterMs(scheme_.PulseText->Value) : -1;
             pulseDeadline_ = pulseOff >= 0 ? reportedAt_ + pulseOff : -1;
             Note(std::string("switched ") + (on ? "on" : "off") + (confirmed ? "" : " (no answer from " + std::string(line_.Answerer()) + ")"));
+            if (current_ && Contradicts(current_->Request.Verb, on)) {
+                // Never answered as success: the device heard the opposite.
+                error = std::string("asked to switch ") + (on ? "off" : "on") + ", but " + Printable(expected) +
+                        " was written";
+                state.LastError = error;
+                Note(error);
+                return Complete(exitIoError, error);
+            }
             return Complete(exitOk, {});
         }
     }

@@ -136,7 +136,7 @@ TEST_F(ChaosTest, TheDaemonOutlastsEverythingAndKeepsItsWord) {
     for (const char* verb : {"on", "off"}) {
         const TRun run = Client({verb});
         EXPECT_EQ(run.Code, 0) << verb << ": " << run.Err;
-        EXPECT_EQ(modem.Lines().back().Text, verb == std::string("on") ? "ATH1" : "ATH");
+        EXPECT_EQ(modem.Lines().back().Text, verb == std::string("on") ? "ATH1" : "ATH") << daemon.Log();
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
     }
     EXPECT_EQ(json::parse(Client({"status", "--json"}).Out, nullptr, false).value("state", ""), "off");
