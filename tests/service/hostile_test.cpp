@@ -63,7 +63,8 @@ TEST_F(HostileTest, AnAnswerThatStartsTheNextRequestNeverCrashesIt) {
         std::future<TRun> off;
         if (c.OffFirst) {
             off = std::async(std::launch::async, [&] { return Client({"off"}); });
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            // The on goes while the modem holds back its answer to the off.
+            ASSERT_TRUE(modem.WaitForLines(1, 3000)) << c.Name;
         }
         const TRun on = Client({"on"});
         if (c.OffFirst) {
