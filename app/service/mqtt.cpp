@@ -4,6 +4,7 @@
 #include "app/service/clock.h"
 #include "app/service/mosquitto_api.h"
 #include "app/service/mqtt_payload.h"
+#include "app/service/port_number.h"
 #include "app/service/secret_file.h"
 
 #include <fcntl.h>
@@ -44,12 +45,6 @@ std::string Sanitized(std::string text) {
     return text;
 }
 
-bool ValidPort(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    port = std::stoi(text);
-    return port >= 1 && port <= 65535;
-}
-
 }  // namespace
 
 bool ParseMqttAddress(const std::string& text, std::string& host, int& port) {
@@ -59,7 +54,7 @@ bool ParseMqttAddress(const std::string& text, std::string& host, int& port) {
         if (end == std::string::npos || end == 1) return false;
         host = text.substr(1, end - 1);
         const std::string rest = text.substr(end + 1);
-        return rest.empty() || (rest[0] == ':' && ValidPort(rest.substr(1), port));
+        return rest.empty() || (rest[0] == ':' && ParsePortNumber(rest.substr(1), port));
     }
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos) {
@@ -71,7 +66,7 @@ bool ParseMqttAddress(const std::string& text, std::string& host, int& port) {
         return true;
     }
     host = text.substr(0, colon);
-    return !host.empty() && ValidPort(text.substr(colon + 1), port);
+    return !host.empty() && ParsePortNumber(text.substr(colon + 1), port);
 }
 
 std::string MqttIdFromPort(const std::string& devicePath, const std::string& hostName) {

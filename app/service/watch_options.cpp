@@ -4,14 +4,9 @@
 
 #include <string>
 
-namespace {
+#include "app/service/port_number.h"
 
-bool IsPort(std::string_view text, int& port) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos) return false;
-    port = 0;
-    for (const char c : text) port = port * 10 + (c - '0');
-    return port >= 1 && port <= 65535;
-}
+namespace {
 
 // Letters, digits and what names and addresses are made of; nothing a log
 // line or a lookup would take for something else.
@@ -42,11 +37,11 @@ bool ParseWatchTarget(std::string_view text, TWatchTarget& target) {
         host = text.substr(1, end - 1);
         const std::string_view rest = text.substr(end + 1);
         if (host.find(':') == std::string_view::npos) return false;  // brackets are for IPv6 alone
-        if (!rest.empty() && (rest[0] != ':' || !IsPort(rest.substr(1), target.Port))) return false;
+        if (!rest.empty() && (rest[0] != ':' || !ParsePortNumber(rest.substr(1), target.Port))) return false;
     } else if (const std::size_t colon = text.find(':');
                colon != std::string_view::npos && text.find(':', colon + 1) == std::string_view::npos) {
         host = text.substr(0, colon);
-        if (!IsPort(text.substr(colon + 1), target.Port)) return false;
+        if (!ParsePortNumber(text.substr(colon + 1), target.Port)) return false;
     }
     // A bare IPv6 address (two colons or more) is an ICMP target.
     target.Host = std::string(host);

@@ -5,14 +5,9 @@
 #include <algorithm>
 #include <cctype>
 
-namespace {
+#include "app/service/port_number.h"
 
-bool ValidPort(std::string_view text, int& port) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos) return false;
-    port = 0;
-    for (char c : text) port = port * 10 + (c - '0');
-    return port >= 1 && port <= 65535;
-}
+namespace {
 
 bool Numeric(const std::string& host) {
     unsigned char buffer[16];
@@ -34,7 +29,7 @@ bool SplitHost(std::string_view text, std::string& name, int& port) {
         name = std::string(text.substr(1, close - 1));
         const std::string_view rest = text.substr(close + 1);
         if (rest.empty()) return true;
-        return rest.starts_with(':') && ValidPort(rest.substr(1), port);
+        return rest.starts_with(':') && ParsePortNumber(rest.substr(1), port);
     }
     const std::size_t colon = text.rfind(':');
     if (colon == std::string_view::npos) {
@@ -42,7 +37,7 @@ bool SplitHost(std::string_view text, std::string& name, int& port) {
         return !name.empty();
     }
     name = std::string(text.substr(0, colon));
-    return !name.empty() && name.find(':') == std::string::npos && ValidPort(text.substr(colon + 1), port);
+    return !name.empty() && name.find(':') == std::string::npos && ParsePortNumber(text.substr(colon + 1), port);
 }
 
 }  // namespace
@@ -50,7 +45,7 @@ bool SplitHost(std::string_view text, std::string& name, int& port) {
 bool ParseHttpAddress(std::string_view text, THttpAddress& address) {
     address = THttpAddress{};
     if (text.find_first_of(" \t\r\n") != std::string_view::npos) return false;
-    if (text.find_first_not_of("0123456789") == std::string_view::npos) return ValidPort(text, address.Port);
+    if (text.find_first_not_of("0123456789") == std::string_view::npos) return ParsePortNumber(text, address.Port);
     std::string host;
     int port = 0;
     if (!SplitHost(text, host, port) || port == 0 || !Numeric(host)) return false;
