@@ -79,25 +79,10 @@ std::string ClientAddress(MHD_Connection* c) {
     return text;
 }
 
-// A small file of the daemon's (a certificate, a key): regular, not a
-// link, at most 64 KiB.
-bool ReadSmallFile(const std::string& path, std::string& bytes) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= 64 * 1024;
-    bytes.clear();
-    char buffer[4096];
-    while (ok) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        ok = bytes.size() <= 64 * 1024;
-    }
-    close(fd);
-    return ok;
+// A certificate or a key: a regular file, not a link, at most 64 KiB.
+bool ReadTlsFile(const std::string& path, std::string& bytes) {
+    constexpr std::size_t MaxBytes = 64 * 1024;
+    return ReadFileHead(path, MaxBytes + 1, bytes) && bytes.size() <= MaxBytes;
 }
 
 void Logger(void*, const char* format, va_list list) {
@@ -252,7 +237,7 @@ TResult TWebDoor::Start() {
     if (!options_.TlsCert.empty() || !options_.TlsKey.empty()) {
         if (Mhd().is_feature_supported(MHD_FEATURE_TLS) != MHD_YES)
             return TResult::Fail(exitConfig, "this libmicrohttpd has no TLS");
-        if (!ReadSmallFile(options_.TlsCert, cert_) || !ReadSmallFile(options_.TlsKey, key_))
+        if (!ReadTlsFile(options_.TlsCert, cert_) || !ReadTlsFile(options_.TlsKey, key_))
             return TResult::Fail(exitConfig, "cannot read the TLS certificate or key (regular files of at most 64 KiB)");
         tls_ = true;
     }
