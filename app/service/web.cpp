@@ -159,11 +159,9 @@ struct TWebCallbacks {
 
 namespace {
 
-// A reply with the headers every answer of the door carries.
-int Send(MHD_Connection* c, unsigned status, std::string_view type, std::string_view body,
-         std::vector<std::pair<std::string, std::string>> headers = {}) {
-    MHD_Response* r = Mhd().create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
-    if (r == nullptr) return 0;
+// The headers every answer of the door carries; true when it is queued.
+bool Queue(MHD_Connection* c, unsigned status, MHD_Response* r, std::string_view type,
+           const std::vector<std::pair<std::string, std::string>>& headers) {
     Mhd().add_response_header(r, "Content-Type", std::string(type).c_str());
     Mhd().add_response_header(r, "Cache-Control", "no-store");
     Mhd().add_response_header(r, "X-Content-Type-Options", "nosniff");
@@ -176,6 +174,12 @@ int Send(MHD_Connection* c, unsigned status, std::string_view type, std::string_
     return queued == MHD_YES;
 }
 
+int Send(MHD_Connection* c, unsigned status, std::string_view type, std::string_view body,
+         std::vector<std::pair<std::string, std::string>> headers = {}) {
+    MHD_Response* r = Mhd().create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+    return r != nullptr && Queue(c, status, r, type, headers);
+}
+
 int SendJson(MHD_Connection* c, unsigned status, const std::string& body,
              std::vector<std::pair<std::string, std::string>> headers = {}) {
     return Send(c, status, "application/json", body, std::move(headers));
@@ -184,6 +188,12 @@ int SendJson(MHD_Connection* c, unsigned status, const std::string& body,
 int Refuse(MHD_Connection* c, unsigned status, const std::string& why,
            std::vector<std::pair<std::string, std::string>> headers = {}) {
     return SendJson(c, status, nlohmann::json{{"error", why}}.dump() + "\n", std::move(headers));
+}
+
+// An address that sent too many wrong tokens waits before it may try again.
+int Slowed(MHD_Connection* c, std::int64_t waitMs) {
+    return Refuse(c, MHD_HTTP_TOO_MANY_REQUESTS, "too many wrong tokens: wait",
+                  {{"Retry-After", std::to_string((waitMs + 999) / 1000)}});
 }
 
 }  // namespace
@@ -393,9 +403,7 @@ int TWebDoor::Handle(MHD_Connection* c, const std::string& url, const std::strin
 
 int TWebDoor::Login(MHD_Connection* c, const TExchange& exchange) {
     const std::string address = ClientAddress(c);
-    if (const std::int64_t wait = throttle_.WaitMs(address, SteadyMs()); wait > 0)
-        return Refuse(c, MHD_HTTP_TOO_MANY_REQUESTS, "too many wrong tokens: wait",
-                      {{"Retry-After", std::to_string((wait + 999) / 1000)}});
+    if (const std::int64_t wait = throttle_.WaitMs(address, SteadyMs()); wait > 0) return Slowed(c, wait);
     const nlohmann::json body = nlohmann::json::parse(exchange.Body, nullptr, false);
     const auto token = body.is_object() ? body.find("token") : body.end();
     if (token == body.end() || !token->is_string() || !SecretsEqual(token->get<std::string>(), token_)) {
@@ -406,12 +414,8 @@ int TWebDoor::Login(MHD_Connection* c, const TExchange& exchange) {
     throttle_.Succeeded(address);
     const std::string session = RandomHex(32);
     if (session.empty()) return Refuse(c, MHD_HTTP_INTERNAL_SERVER_ERROR, "no randomness for a session");
-    if (sessions_.size() >= MaxSessions) {
-        sessions_.erase(sessionOrder_.front());
-        sessionOrder_.erase(sessionOrder_.begin());
-    }
-    sessions_.insert(session);
-    sessionOrder_.push_back(session);
+    if (sessions_.size() >= MaxSessions) sessions_.pop_front();
+    sessions_.push_back(session);
     return Send(c, MHD_HTTP_NO_CONTENT, "application/json", "",
                 {{"Set-Cookie", std::string(CookieName) + "=" + session + "; Path=/; HttpOnly; SameSite=Strict" +
                                     (tls_ ? "; Secure" : "")}});
@@ -429,9 +433,7 @@ int TWebDoor::Api(MHD_Connection* c, const std::string& url, const std::string& 
     // A script's token is a login of its own, slowed down alike when wrong.
     const std::string address = ClientAddress(c);
     const bool bearer = Header(c, "Authorization").has_value();
-    if (const std::int64_t wait = throttle_.WaitMs(address, SteadyMs()); bearer && wait > 0)
-        return Refuse(c, MHD_HTTP_TOO_MANY_REQUESTS, "too many wrong tokens: wait",
-                      {{"Retry-After", std::to_string((wait + 999) / 1000)}});
+    if (const std::int64_t wait = throttle_.WaitMs(address, SteadyMs()); bearer && wait > 0) return Slowed(c, wait);
     if (!Authorized(c)) {
         if (bearer) throttle_.Failed(address, SteadyMs());
         return Refuse(c, MHD_HTTP_UNAUTHORIZED, "a token is needed", {{"WWW-Authenticate", "Bearer realm=\"modemswitch\""}});
@@ -449,9 +451,7 @@ int TWebDoor::Api(MHD_Connection* c, const std::string& url, const std::string& 
     if (url == "/api/v1/logout") {
         if (!post) return Refuse(c, MHD_HTTP_METHOD_NOT_ALLOWED, "POST to log out", {{"Allow", "POST"}});
         if (const auto cookie = Header(c, "Cookie")) {
-            const std::string session = CookieValue(*cookie, CookieName);
-            sessions_.erase(session);
-            std::erase(sessionOrder_, session);
+            std::erase(sessions_, CookieValue(*cookie, CookieName));
         }
         return Send(c, MHD_HTTP_NO_CONTENT, "application/json", "",
                     {{"Set-Cookie", std::string(CookieName) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"}});
@@ -505,10 +505,5 @@ int TWebDoor::Events(MHD_Connection* c) {
         return 0;
     }
     streams_.insert(stream);
-    Mhd().add_response_header(r, "Content-Type", "text/event-stream");
-    Mhd().add_response_header(r, "Cache-Control", "no-store");
-    Mhd().add_response_header(r, "X-Content-Type-Options", "nosniff");
-    const MHD_Result queued = Mhd().queue_response(c, MHD_HTTP_OK, r);
-    Mhd().destroy_response(r);
-    return queued == MHD_YES;
+    return Queue(c, MHD_HTTP_OK, r, "text/event-stream", {});
 }

@@ -5,6 +5,7 @@
 // switching. Everything but the page's shell needs the token: as a Bearer
 // header from scripts, or the session cookie the page gets at its login.
 
+#include <deque>
 #include <memory>
 #include <set>
 #include <string>
@@ -62,8 +63,7 @@ private:
     std::unique_ptr<TEventLoop::TWatch> watch_;
     TObjPtr<TTimer> tick_;  // once a second: time-outs, pulse time left, keep-alives
     int ticks_ = 0;
-    std::set<std::string> sessions_;  // the page's logins (at most MaxSessions)
-    std::vector<std::string> sessionOrder_;
+    std::deque<std::string> sessions_;  // the page's logins, oldest first (at most MaxSessions)
     TLoginThrottle throttle_;
     std::set<TExchange*> waiting_;  // suspended for the switching's answer
     std::set<TStream*> streams_;
