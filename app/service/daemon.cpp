@@ -206,6 +206,11 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
     TServer server(loop, board);
     std::optional<TMqttBridge> bridge;
     std::optional<TWebDoor> web;
+    // The doors that show the state to others hear of every change.
+    const auto publish = [&bridge, &web] {
+        if (bridge) bridge->Publish();
+        if (web) web->Publish();
+    };
     const TWatchHistory history(files, WatchHistoryPath(dir, line.Device));
     std::optional<TNetworkProber> prober;
     std::optional<TWatchdog> watchdog;
@@ -217,10 +222,7 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
         service.WatchControl = [&watchdog](TVerb verb) {
             return verb == TVerb::WatchPause ? watchdog->Pause() : watchdog->Resume();
         };
-        watchdog->Changed = [&bridge, &web] {
-            if (bridge) bridge->Publish();
-            if (web) web->Publish();
-        };
+        watchdog->Changed = publish;
         if (line.StartOff && line.Watch.Action == TWatchAction::Cycle)
             Log("watchdog: --on-start off switches the device off, and the cycle never powers a device it did not "
                 "switch off: with the device on the normally open contact, start with --on-start none");
@@ -232,10 +234,9 @@ TResult Serve(const TCommandLine& line, const std::string& pulse, TEventLoop& lo
             if (bridge) status.Broker = bridge->Broker();
             if (watchdog && c == 1) status.Watch = watchdog->Status();
         };
-        board.Channel(c).Changed = [&bridge, &watchdog, &web, c] {
+        board.Channel(c).Changed = [&watchdog, &publish, c] {
             if (watchdog && c == 1) watchdog->StateChanged();
-            if (bridge) bridge->Publish();
-            if (web) web->Publish();
+            publish();
         };
     }
     bool stopping = false;
